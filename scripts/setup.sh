@@ -1,0 +1,14 @@
+#!/bin/sh
+# Installs the Debian packages the build needs, when they are missing.
+set -eu
+needed="build-essential cmake zlib1g-dev libssl-dev libgtest-dev nlohmann-json3-dev"
+missing=""
+for package in $needed; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing="$missing $package"
+done
+if [ -n "$missing" ]; then
+  echo "installing:$missing"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing
+fi

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdarg>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "model/package.h"
+
+// The run's central state: the architecture packages must be built for, the
+// installed set, and the console output layer's state.
+class Repository {
+ public:
+  // The single instance of the run, created empty on first use.
+  static Repository& instance();
+
+  Repository();
+  Repository(const Repository&) = delete;
+  Repository& operator=(const Repository&) = delete;
+
+  // Loads the installed set from the database and the kept images.
+  void open(const std::string& arch, bool quiet);
+
+  // Index in packages of the first package with this name, or -1.
+  int findPackage(const std::string& name) const;
+  // The first package with this name, or null.
+  InstalledPackage* findPackageRecord(const std::string& name) const;
+
+  // Console output. Each message is one line of at most 255 formatted characters,
+  // also kept in messageLog; quiet suppresses both.
+  void warning(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void error(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void info(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // Replaces the transient status line at the bottom of the console; "" erases it.
+  void setStatus(const std::string& text);
+  // Error line for a file that could not be created, chosen by errno.
+  void reportCreateFailure(const InstalledPackage& package, const std::string& path);
+  // "installation of %s failed: broken package".
+  void reportBrokenPackage(const InstalledPackage& package);
+
+  std::string arch;
+  std::vector<std::unique_ptr<InstalledPackage>> packages;
+  std::string statusLine;
+  std::vector<std::string> messageLog;
+  bool quiet = false;
+
+ private:
+  void print(const char* prefix, const char* format, va_list arguments);
+};
+
+// "/flash/var/pdb/" + name + "/": the package's database directory.
+std::string databaseDir(const Package& package);
+
+// False for a name that would put databaseDir outside its own directory: empty,
+// ".", "..", or holding a "/".
+bool isSafePackageName(const std::string& name);

@@ -1,0 +1,221 @@
+#include "support/scratch_root.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+ScratchRoot::ScratchRoot() {
+  char pattern[] = "/tmp/router-root-XXXXXX";
+  const char* made = mkdtemp(pattern);
+  if (made == nullptr) {
+    ADD_FAILURE() << "mkdtemp: " << strerror(errno);
+    return;
+  }
+  path_ = made;
+  chmod(path_.c_str(), 0755);
+  for (const char* directory : {"flash", "ram", "rw"}) makeDirectory(directory);
+}
+
+ScratchRoot::~ScratchRoot() {
+  for (auto mount = mounts_.rbegin(); mount != mounts_.rend(); ++mount)
+    umount2(mount->c_str(), MNT_DETACH);
+  if (!path_.empty()) {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+}
+
+std::string ScratchRoot::at(const std::string& relative) const {
+  if (!relative.empty() && relative[0] == '/') return path_ + relative;
+  return path_ + "/" + relative;
+}
+
+void ScratchRoot::write(const std::string& relative, const std::string& content,
+                        unsigned mode) const {
+  const std::string target = at(relative);
+  fs::create_directories(fs::path(target).parent_path());
+  writeFile(target, content);
+  chmod(target.c_str(), mode);
+}
+
+std::string ScratchRoot::read(const std::string& relative) const { return readFile(at(relative)); }
+
+bool ScratchRoot::exists(const std::string& relative) const {
+  struct stat info;
+  return lstat(at(relative).c_str(), &info) == 0;
+}
+
+void ScratchRoot::makeDirectory(const std::string& relative) const {
+  fs::create_directories(at(relative));
+}
+
+bool ScratchRoot::mountTmpfs(const std::string& relative, unsigned long sizeBytes) {
+  const std::string target = at(relative);
+  fs::create_directories(target);
+  const std::string options = "size=" + std::to_string(sizeBytes);
+  if (mount("tmpfs", target.c_str(), "tmpfs", 0, options.c_str()) != 0) return false;
+  mounts_.push_back(target);
+  return true;
+}
+
+void ScratchRoot::installBinary() const {
+  const std::string binary = INSTALLER_BINARY;
+  fs::copy_file(binary, at("installer"), fs::copy_options::overwrite_existing);
+  // Copy every shared object the binary loads, under the same path.
+  const RunResult listing = runProgram({"/usr/bin/ldd", binary});
+  std::istringstream lines(listing.out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream words(line);
+    std::string word;
+    while (words >> word) {
+      if (word.empty() || word[0] != '/') continue;
+      const std::string target = at(word);
+      fs::create_directories(fs::path(target).parent_path());
+      std::error_code ignored;
+      fs::copy_file(fs::canonical(word), target, fs::copy_options::overwrite_existing, ignored);
+    }
+  }
+}
+
+namespace {
+
+// Drains two descriptors into strings until both are closed.
+void collect(int outFd, int errFd, std::string& out, std::string& err) {
+  pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+  std::string* sinks[2] = {&out, &err};
+  int open = 2;
+  char buffer[65536];
+  while (open > 0) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, n);
+      } else if (n == 0 || errno != EINTR) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+}
+
+RunResult run(const std::vector<std::string>& argv, const std::string& stdinData,
+              const std::vector<std::string>& environment, const std::string& chrootTo) {
+  RunResult result;
+  int in[2], out[2], err[2];
+  if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) return result;
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+    for (const std::string& setting : environment) {
+      const size_t equals = setting.find('=');
+      if (equals == std::string::npos)
+        unsetenv(setting.c_str());
+      else
+        setenv(setting.substr(0, equals).c_str(), setting.substr(equals + 1).c_str(), 1);
+    }
+    if (!chrootTo.empty() && (chroot(chrootTo.c_str()) != 0 || chdir("/") != 0)) _exit(126);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+  // Feed standard input from a second child so that large inputs cannot deadlock
+  // against unread output.
+  const pid_t feeder = fork();
+  if (feeder == 0) {
+    close(out[0]);
+    close(err[0]);
+    size_t done = 0;
+    while (done < stdinData.size()) {
+      const ssize_t n = write(in[1], stdinData.data() + done, stdinData.size() - done);
+      if (n <= 0) break;
+      done += n;
+    }
+    _exit(0);
+  }
+  close(in[1]);
+  collect(out[0], err[0], result.out, result.err);
+  int status = 0;
+  waitpid(feeder, &status, 0);
+  waitpid(child, &status, 0);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+}  // namespace
+
+RunResult runProgram(const std::vector<std::string>& argv, const std::string& stdinData,
+                     const std::vector<std::string>& environment) {
+  return run(argv, stdinData, environment, "");
+}
+
+RunResult runInChroot(const ScratchRoot& root, const std::vector<std::string>& arguments,
+                      const std::string& stdinData, const std::vector<std::string>& environment) {
+  std::vector<std::string> argv = {"/installer"};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return run(argv, stdinData, environment, root.path());
+}
+
+RunResult runInstaller(const ScratchRoot& root, const std::vector<std::string>& arguments,
+                       const std::string& stdinData, const std::vector<std::string>& environment) {
+  std::vector<std::string> argv = {INSTALLER_BINARY, "-r", root.path()};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return run(argv, stdinData, environment, "");
+}
+
+bool inRoot(const ScratchRoot& root, const std::function<void()>& body) {
+  std::cout.flush();
+  const pid_t child = fork();
+  if (child == 0) {
+    if (chroot(root.path().c_str()) != 0 || chdir("/") != 0) {
+      ADD_FAILURE() << "chroot " << root.path() << ": " << strerror(errno);
+      _exit(2);
+    }
+    body();
+    std::cout.flush();
+    _exit(::testing::Test::HasFailure() ? 1 : 0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+}
