@@ -28,8 +28,8 @@ class ScratchRoot {
   bool mountTmpfs(const std::string& relative, unsigned long sizeBytes);
 
   // Copies build/installer and the shared libraries it needs into the root, so
-  // that it can run there under chroot as "/installer".
-  void installBinary() const;
+  // that it can run there under chroot as "/installer"; mounts /proc there too.
+  void installBinary();
 
  private:
   std::string path_;
