@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <streambuf>
+
 #include <zlib.h>
 
 class ChangeSet;
@@ -9,7 +11,8 @@ class PackageReader;
 
 // Input stream buffer that inflates a zlib stream read from another stream buffer
 // (the reader standing on a file container part). One 4096-byte buffer each for
-// compressed and inflated bytes.
+// compressed and inflated bytes. The entries it yields are laid out as
+// package_format.h describes.
 class InflatingStreamBuffer : public std::streambuf {
  public:
   explicit InflatingStreamBuffer(std::streambuf* source);
@@ -21,6 +24,8 @@ class InflatingStreamBuffer : public std::streambuf {
 
  protected:
   int_type underflow() override;
+  // Relative positioning skips forward only (read and dropped); (0, cur) tells the
+  // position in the inflated bytes. Positioning from the end or absolute is refused.
   pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
                    std::ios_base::openmode which) override;
 

@@ -51,9 +51,19 @@ class PartStreamBuffer : public std::streambuf {
  private:
   friend class PackageReader;
 
-  // Reads count bytes from the source through the digest and tee; the count read.
+  // Reads up to count payload bytes from the source through the digest and tee;
+  // the count read.
   std::streamsize consume(char* out, std::streamsize count);
+  // Consumes and drops count payload bytes; false when fewer arrive.
+  bool discard(uint32_t count);
   void account(const char* bytes, std::streamsize count);
+  // Reads the 8-byte file header into out (teed when whole); false when cut short.
+  bool readFileHeader(uint8_t* out);
+  // Reads the next 6-byte part header, tees it, applies the digest rules and makes
+  // its part current; false when cut short or reaching beyond 32-bit offsets.
+  bool readPartHeader(uint16_t& type);
+  // Moves the source by delta bytes; false when the source cannot seek.
+  bool seekSource(int64_t delta);
   // Moves to payload position p of the current part; false when impossible.
   bool positionAt(uint32_t p);
   // Skips the rest of the current part; false when it ends early.
@@ -96,8 +106,12 @@ class PackageReader : public std::istream {
   uint32_t declaredSize = 0;
 
  private:
+  // Ends the reader: currentPart -1, stream at end and failed; returns -1.
+  int stop();
+
   std::unique_ptr<PartStreamBuffer> parts_;
   std::vector<uint32_t> wanted_;
+  bool finished_ = false;  // nextPart has returned -1
 };
 
 // Fills the package from the header part the reader stands on (type 1 or 18) and

@@ -103,29 +103,35 @@ std::string PartWriter::file(uint32_t magic) const {
   return out + body_;
 }
 
-std::string encodePackageParts(const PackageSpec& spec) {
+std::string encodePackageParts(const PackageLayout& layout) {
   PartWriter writer;
-  if (spec.digestSwitch == DigestSwitch::BeforeHeader) writer.part(DigestSwitchPart, "");
-  writeHeaderAndMetadata(writer, PackageHeaderPart, spec.meta, spec.withFlags);
-  if (spec.digestSwitch == DigestSwitch::AfterHeader) writer.part(DigestSwitchPart, "");
-  if (spec.hasPayload) writer.part(OpaquePayloadPart, spec.payload);
-  writer.part(FileContainerPart, deflateBytes(encodeContainer(spec.files)));
-  writer.part(SignaturePart, std::string(spec.signatureLength, '\0'));
+  if (layout.digestSwitch == DigestSwitch::BeforeHeader) writer.part(DigestSwitchPart, "");
+  writeHeaderAndMetadata(writer, PackageHeaderPart, layout.meta, layout.withFlags);
+  if (layout.digestSwitch == DigestSwitch::AfterHeader) writer.part(DigestSwitchPart, "");
+  if (layout.hasPayload) writer.part(OpaquePayloadPart, layout.payload);
+  writer.part(FileContainerPart, deflateBytes(encodeContainer(layout.files)));
+  writer.part(SignaturePart, std::string(layout.signatureLength, '\0'));
   return writer.body();
 }
 
-std::string buildPackageFile(const PackageSpec& spec, uint32_t magic) {
+std::string buildPackageFile(const PackageLayout& layout, uint32_t magic) {
   PartWriter writer;
-  writer.raw(encodePackageParts(spec));
+  writer.raw(encodePackageParts(layout));
   return writer.file(magic);
 }
 
-std::string buildBundleFile(const BundleSpec& spec, uint32_t magic) {
+std::string encodeBundleHead(const BundleLayout& layout) {
   PartWriter writer;
-  writeHeaderAndMetadata(writer, BundleHeaderPart, spec.meta, true);
-  if (spec.hasPayload) writer.part(OpaquePayloadPart, spec.payload);
-  if (!spec.entryTable.empty())
-    writer.part(BundleEntryTablePart, encodeEntryTable(spec.entryTable));
-  for (const PackageSpec& member : spec.members) writer.raw(encodePackageParts(member));
+  writeHeaderAndMetadata(writer, BundleHeaderPart, layout.meta, true);
+  if (layout.hasPayload) writer.part(OpaquePayloadPart, layout.payload);
+  if (!layout.entryTable.empty())
+    writer.part(BundleEntryTablePart, encodeEntryTable(layout.entryTable));
+  return writer.body();
+}
+
+std::string buildBundleFile(const BundleLayout& layout, uint32_t magic) {
+  PartWriter writer;
+  writer.raw(encodeBundleHead(layout));
+  for (const PackageLayout& member : layout.members) writer.raw(encodePackageParts(member));
   return writer.file(magic);
 }

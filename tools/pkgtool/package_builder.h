@@ -46,7 +46,7 @@ class PartWriter {
 enum class DigestSwitch { None, BeforeHeader, AfterHeader };
 
 // Everything one package of a file carries.
-struct PackageSpec {
+struct PackageLayout {
   Package meta;  // identity, texts and lists; empty texts and lists write no part
   bool withFlags = true;                 // 36-byte header record instead of 32
   std::vector<ContainerEntry> files;     // the file container
@@ -58,18 +58,20 @@ struct PackageSpec {
 
 // The parts of one package, from its header part (or a leading digest switch) to
 // its signature part.
-std::string encodePackageParts(const PackageSpec& spec);
+std::string encodePackageParts(const PackageLayout& layout);
 // A whole single-package file.
-std::string buildPackageFile(const PackageSpec& spec, uint32_t magic = kPackageMagic);
+std::string buildPackageFile(const PackageLayout& layout, uint32_t magic = kPackageMagic);
 
-struct BundleSpec {
+struct BundleLayout {
   Package meta;  // name, version, build time, flags, architecture, note
   bool hasPayload = true;  // the type-21 part (empty payload unless given)
   std::string payload;
   std::vector<DependencyEntry> entryTable;  // type-20 part when not empty
-  std::vector<PackageSpec> members;
+  std::vector<PackageLayout> members;
 };
 
+// The bundle's own parts: header, metadata, payload part and entry table.
+std::string encodeBundleHead(const BundleLayout& layout);
 // A bundle file: bundle header, its payload part, its entry table, then each
 // member's parts.
-std::string buildBundleFile(const BundleSpec& spec, uint32_t magic = kPackageMagic);
+std::string buildBundleFile(const BundleLayout& layout, uint32_t magic = kPackageMagic);

@@ -1,0 +1,170 @@
+#include "pkgfile/file_container.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "changes/change_set.h"
+#include "pdb/repository.h"
+#include "pkgfile/package_format.h"
+#include "pkgfile/package_reader.h"
+
+namespace {
+
+constexpr size_t kCopyChunk = 16384;  // file data moves in steps of this size
+constexpr size_t kSkipChunk = 1024;   // passed-over data is inflated and dropped in these
+
+const std::streambuf::pos_type kBadPosition{std::streambuf::off_type(-1)};
+
+// A container entry must not climb out of the flash root: no ".." component may
+// appear anywhere in its target path (the package name of a disabled package
+// included).
+bool staysInsideFlash(const std::string& target) {
+  size_t start = 0;
+  while (start <= target.size()) {
+    size_t end = target.find('/', start);
+    if (end == std::string::npos) end = target.size();
+    if (target.compare(start, end - start, "..") == 0) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+InflatingStreamBuffer::InflatingStreamBuffer(std::streambuf* source) : source_(source) {
+  std::memset(&zstream_, 0, sizeof zstream_);
+  // The version text is the one the installer was first built against; zlib checks
+  // only its major number and the structure size.
+  initialised_ = inflateInit_(&zstream_, "1.2.3", static_cast<int>(sizeof(z_stream))) == Z_OK;
+  setg(outBuffer_, outBuffer_, outBuffer_);
+}
+
+InflatingStreamBuffer::~InflatingStreamBuffer() {
+  if (initialised_) inflateEnd(&zstream_);
+}
+
+InflatingStreamBuffer::int_type InflatingStreamBuffer::underflow() {
+  if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+  if (!initialised_) return traits_type::eof();
+  for (;;) {
+    if (zstream_.avail_in == 0) {
+      const std::streamsize got = source_->sgetn(inBuffer_, sizeof inBuffer_);
+      if (got <= 0) return traits_type::eof();  // the container part has ended
+      zstream_.next_in = reinterpret_cast<Bytef*>(inBuffer_);
+      zstream_.avail_in = static_cast<uInt>(got);
+    }
+    zstream_.next_out = reinterpret_cast<Bytef*>(outBuffer_);
+    zstream_.avail_out = sizeof outBuffer_;
+    const int result = inflate(&zstream_, Z_PARTIAL_FLUSH);
+    if (result != Z_OK && result != Z_STREAM_END) return traits_type::eof();
+    const size_t produced = sizeof outBuffer_ - zstream_.avail_out;
+    if (produced != 0) {
+      setg(outBuffer_, outBuffer_, outBuffer_ + produced);
+      total_ += static_cast<uint32_t>(produced);
+      return traits_type::to_int_type(*gptr());
+    }
+    // A step may only take input (a block header, the stream's trailer). Z_OK means
+    // progress was made, so asking again cannot loop for ever.
+    if (result == Z_STREAM_END) return traits_type::eof();
+  }
+}
+
+InflatingStreamBuffer::pos_type InflatingStreamBuffer::seekoff(off_type offset,
+                                                               std::ios_base::seekdir direction,
+                                                               std::ios_base::openmode) {
+  if (direction != std::ios_base::cur || offset < 0) return kBadPosition;
+  char chunk[kSkipChunk];
+  for (off_type left = offset; left > 0;) {
+    const auto want = static_cast<std::streamsize>(std::min<off_type>(left, kSkipChunk));
+    if (sgetn(chunk, want) != want) return kBadPosition;
+    left -= want;
+  }
+  return pos_type(off_type(total_) - (egptr() - gptr()));
+}
+
+bool extractFiles(InstalledPackage& package, ChangeSet& changes, PackageReader& reader) {
+  Repository& repository = Repository::instance();
+  auto inflating = std::make_unique<InflatingStreamBuffer>(&reader.parts());
+  std::vector<char> data(kCopyChunk);
+  for (;;) {
+    uint8_t header[kContainerEntryHeaderSize];
+    if (inflating->sgetn(reinterpret_cast<char*>(header), sizeof header) !=
+        static_cast<std::streamsize>(sizeof header))
+      return true;  // the container ends where no whole entry header follows
+    const uint16_t mode = readLe16(header);
+    const uint8_t passOver = header[23];
+    const uint32_t dataLength = readLe32(header + 24);
+    const uint16_t nameLength = readLe16(header + 28);
+
+    std::string name(nameLength, '\0');
+    if (inflating->sgetn(name.data(), nameLength) != nameLength) {
+      repository.reportBrokenPackage(package);
+      return false;
+    }
+    std::string target = "/flash";
+    if (package.disabled) target += "/x/" + package.name;
+    if (name.empty() || name[0] != '/') target += '/';
+    target += name;
+    if (!staysInsideFlash(target)) {
+      repository.reportBrokenPackage(package);
+      return false;
+    }
+
+    if ((mode & 0xF000) != kRegularFileType || passOver != 0) {
+      // A failed skip leaves the inflated stream at its end, so the next header read
+      // ends the container.
+      inflating->pubseekoff(dataLength, std::ios_base::cur, std::ios_base::in);
+      continue;
+    }
+
+    std::ofstream out;
+    changes.createFile(out, target, dataLength, mode);
+    if (!out.is_open()) {
+      repository.reportCreateFailure(package, name);
+      return false;
+    }
+    package.files.insert(target);
+    for (uint32_t left = dataLength; left != 0;) {
+      const auto chunk = static_cast<std::streamsize>(std::min<size_t>(left, kCopyChunk));
+      if (inflating->sgetn(data.data(), chunk) != chunk) {
+        repository.reportBrokenPackage(package);
+        return false;
+      }
+      if (!out.write(data.data(), chunk)) {
+        repository.reportCreateFailure(package, name);
+        return false;
+      }
+      left -= static_cast<uint32_t>(chunk);
+    }
+    out.close();
+    if (out.fail()) {
+      repository.reportCreateFailure(package, name);
+      return false;
+    }
+    progressBar(package, reader);
+  }
+}
+
+void progressBar(const InstalledPackage& package, PackageReader& reader) {
+  std::string line = "installing ";
+  if (package.disabled && package.bundle.name.empty()) line += " (disabled) ";
+  line += progressName(package);
+  line += " [";
+  const size_t width = line.size() < 76 ? 76 - line.size() : 0;
+
+  const PartStreamBuffer& parts = reader.parts();
+  const uint64_t position = uint64_t{parts.partStart()} + (parts.partLength() - parts.remaining());
+  // A declared size of 0 comes from a length word of 0xFFFFFFF8: 2^32 bytes. A stream
+  // whose header understates its length shows a full bar once it has passed it.
+  const uint64_t size = reader.declaredSize != 0 ? reader.declaredSize : uint64_t{1} << 32;
+  const uint64_t filled = std::min<uint64_t>(width, position * width / size);
+
+  line.append(filled, '#');
+  line.append(width - filled, ' ');
+  line += ']';
+  Repository::instance().setStatus(line);
+}
