@@ -1,0 +1,20 @@
+#include "driver/run_modes.h"
+
+#include <iostream>
+
+#include "driver/command_line.h"
+#include "driver/listing.h"
+#include "pdb/repository.h"
+
+int runListing(Repository& repository) {
+  printListing(repository, std::cout);
+  return 0;
+}
+
+// The cleanup, install-from-standard-input and upgrade runs arrive with the install
+// engine; until then they change nothing.
+int runCleanup(Repository&) { return 0; }
+
+int runStandardInputInstall(Repository&, const Settings&) { return 0; }
+
+int runUpgrade(Repository&, const Settings&) { return 0; }

@@ -1,0 +1,135 @@
+// Builds the installed set at start-up: packages kept as whole images first, then
+// every other database directory from its text files (formats in
+// database_writer.cc), and for each package its enable state and the schedule
+// word that other parts of the system leave under "/ram/pdb/".
+
+#include "pdb/database_loader.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cctype>
+#include <fstream>
+#include <memory>
+
+#include "pdb/repository.h"
+#include "pkgfile/discovery.h"
+
+namespace {
+
+constexpr uint32_t kUninstall = 1;
+constexpr uint32_t kEnable = 2;
+constexpr uint32_t kDisable = 3;
+
+struct DirectoryCloser {
+  void operator()(DIR* directory) const { closedir(directory); }
+};
+using DirectoryHandle = std::unique_ptr<DIR, DirectoryCloser>;
+
+}  // namespace
+
+bool readEntryList(const std::string& path, std::vector<DependencyEntry>& entries,
+                   bool withPriority) {
+  std::ifstream in(path);
+  for (;;) {
+    DependencyEntry entry;
+    if (!(in >> entry.name)) return true;
+    if (!(in >> entry.minVersion >> entry.maxVersion)) return false;
+    if (withPriority && !(in >> entry.priority)) return false;
+    entries.push_back(std::move(entry));
+  }
+}
+
+std::string scheduleFileName(const std::string& name) {
+  std::string reduced;
+  for (const char c : name)
+    if (std::isalnum(static_cast<unsigned char>(c)) || c == '-') reduced += c;
+  return reduced;
+}
+
+void InstalledPackage::loadMetadata() {
+  const std::string dir = databaseDir(*this);
+
+  // A package read from its image already has its description; only its state
+  // lives in the directory.
+  if (version == 0) {
+    {
+      std::ifstream in(dir + "version");
+      if (!(in >> version >> buildTime)) scheduledAction = kUninstall;
+    }
+    if (!readEntryList(dir + "deps", dependencies, false)) scheduledAction = kUninstall;
+    if (!readEntryList(dir + "provides", provides, true)) scheduledAction = kUninstall;
+    if (!readEntryList(dir + "conflicts", conflicts, false)) scheduledAction = kUninstall;
+    {
+      // A bundle member comes from its bundle's image; one that names a bundle
+      // but reached this point lost that image and is taken away.
+      std::ifstream in(dir + "bundle");
+      std::string word;
+      if (in >> word) {
+        bundle = DependencyEntry{word, 0, 0, 0};
+        scheduledAction = kUninstall;
+      }
+    }
+    const std::string filesPath = dir + "files";
+    struct stat info;
+    isBundle = stat(filesPath.c_str(), &info) != 0;
+    if (!isBundle) {
+      std::ifstream in(filesPath);
+      std::string line;
+      while (std::getline(in, line)) {
+        if (line.empty()) continue;
+        if (line[0] != '/') line.insert(0, 1, '/');
+        files.insert(std::move(line));
+      }
+    }
+  }
+
+  userChosen = false;
+  std::ifstream disabledFile(dir + "disabled");
+  disabled = disabledFile.is_open();
+  if (disabled) {
+    std::string line;
+    std::getline(disabledFile, line);
+    userChosen = line != "auto";
+  } else if (std::ifstream(dir + "enabled").is_open()) {
+    userChosen = true;
+  }
+
+  if (isPlaceholder()) return;
+  std::ifstream schedule("/ram/pdb/" + scheduleFileName(name) + "/schedule");
+  std::string word;
+  if (!(schedule >> word)) return;
+  if (word == "uninstall") {
+    scheduledAction = kUninstall;
+  } else if (word == "enable") {
+    scheduledAction = kEnable;
+    userChosen = true;
+  } else if (word == "disable") {
+    scheduledAction = kDisable;
+    userChosen = true;
+  }
+}
+
+void Repository::open(const std::string& architecture, bool quietOutput) {
+  quiet = quietOutput;
+  arch = architecture;
+  if (!scanInstalledImages(*this, "", false)) {
+    warning("could not open repo");
+    return;
+  }
+  scanInstalledImages(*this, "/rw/pckg/.images/", true);
+
+  const DirectoryHandle directory(opendir("/flash/var/pdb/"));
+  if (!directory) return;
+  for (const auto& package : packages) package->loadMetadata();
+
+  // Packages without an image are known only from their directories. Names read
+  // here are plain directory entries, never "" or holding "/".
+  while (const dirent* entry = readdir(directory.get())) {
+    if (entry->d_name[0] == '.') continue;
+    if (findPackage(entry->d_name) != -1) continue;
+    auto package = std::make_unique<InstalledPackage>(entry->d_name);
+    package->loadMetadata();
+    packages.push_back(std::move(package));
+  }
+}
