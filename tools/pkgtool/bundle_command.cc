@@ -1,0 +1,134 @@
+#include "pkgtool/bundle_command.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+#include "pkgtool/command_line.h"
+#include "pkgtool/file_io.h"
+#include "pkgtool/metadata_options.h"
+#include "pkgtool/package_builder.h"
+#include "pkgtool/package_report.h"
+#include "pkgtool/signing_commands.h"
+
+namespace {
+
+// Reads one member file and checks that it is a whole single package; its parts
+// (everything after the file header) go to parts, and signed tells whether its
+// signature is accepted as it stands. ExitOk or ExitUsage.
+int readMember(const std::string& path, const std::string& bundleName, std::string& parts,
+               bool& signedAlone) {
+  std::string bytes;
+  if (!readWholeFile(path, bytes)) {
+    complain("cannot read %s: %s", path.c_str(), strerror(errno));
+    return ExitUsage;
+  }
+  FileInspection inspection;
+  if (!inspectPackageBytes(bytes, inspection)) {
+    complain("%s is not a package file", path.c_str());
+    return ExitUsage;
+  }
+  if (inspection.isBundle) {
+    complain("%s is a bundle; a bundle cannot be a member", path.c_str());
+    return ExitUsage;
+  }
+  if (!inspection.problems.empty()) {
+    complain("%s is damaged: %s", path.c_str(), inspection.problems.front().c_str());
+    return ExitUsage;
+  }
+  if (inspection.packages.size() != 1) {
+    complain("%s holds %zu packages instead of one", path.c_str(), inspection.packages.size());
+    return ExitUsage;
+  }
+  // The installer refuses a bundle with a member of its own name.
+  if (inspection.packages.front().meta.name == bundleName) {
+    complain("%s has the bundle's own name", path.c_str());
+    return ExitUsage;
+  }
+  parts = bytes.substr(kFileHeaderSize);
+  std::vector<PackageSignatureReport> reports;
+  signedAlone = verifyPackageFile(bytes, builtInPublicKeys(), reports) && reports.size() == 1 &&
+                reports.front().acceptedLevel1;
+  return ExitOk;
+}
+
+// A running digest that switched to SHA-256 stays switched for the rest of the
+// file, so a signature made for a member on its own need not hold inside the
+// bundle. Warns about each member whose signature held before and does not now.
+void warnAboutBrokenSignatures(const std::string& file, const std::vector<std::string>& members,
+                               const std::vector<bool>& signedAlone) {
+  std::vector<PackageSignatureReport> reports;
+  verifyPackageFile(file, builtInPublicKeys(), reports);
+  for (size_t i = 0; i < members.size(); ++i) {
+    if (signedAlone[i] && (i >= reports.size() || !reports[i].acceptedLevel1))
+      complain("warning: the signature of %s does not hold inside the bundle; use --sign",
+               members[i].c_str());
+  }
+}
+
+}  // namespace
+
+int runBundle(const std::vector<std::string>& args) {
+  std::vector<OptionRule> rules = kMetadataOptionSpecs;
+  rules.insert(rules.end(), kSignRequestOptionSpecs.begin(), kSignRequestOptionSpecs.end());
+  rules.insert(rules.end(), {{"--output", "-o", true},
+                             {"--table", "", true},
+                             {"--payload", "", true},
+                             {"--alt-magic", "", false}});
+  ParsedOptions options;
+  if (!parseOptions(args, rules, options)) return showUsage("bundle");
+  const std::string* output = options.last("--output");
+  if (output == nullptr) return usageError("bundle", "--output is required");
+  if (options.operands.empty()) return usageError("bundle", "at least one PACKAGE is needed");
+
+  BundleLayout layout;
+  int status = readMetadataOptions("bundle", options, layout.meta);
+  if (status == ExitOk) status = readEntryOptions("bundle", options, "--table", layout.entryTable);
+  if (status != ExitOk) return status;
+
+  bool sign = false;
+  SigningKeys keys;
+  SignOptions signOptions;
+  if (const int signStatus = readSignRequest("bundle", options, sign, keys, signOptions);
+      signStatus != ExitOk)
+    return signStatus;
+
+  // The installer keeps a bundle only as its stored image, so the payload part is
+  // always written.
+  layout.hasPayload = true;
+  if (const std::string* payload = options.last("--payload")) {
+    if (!readWholeFile(*payload, layout.payload)) {
+      complain("cannot read %s: %s", payload->c_str(), strerror(errno));
+      return ExitUsage;
+    }
+  }
+
+  PartWriter writer;
+  writer.raw(encodeBundleHead(layout));
+  std::vector<bool> signedAlone;
+  for (const std::string& member : options.operands) {
+    std::string parts;
+    bool memberSigned = false;
+    if (const int memberStatus = readMember(member, layout.meta.name, parts, memberSigned);
+        memberStatus != ExitOk)
+      return memberStatus;
+    writer.raw(parts);
+    signedAlone.push_back(memberSigned);
+  }
+  if (writer.body().size() > UINT32_MAX) {
+    complain("the bundle is too large (%zu bytes)", writer.body().size());
+    return ExitFailed;
+  }
+  std::string file =
+      writer.file(options.has("--alt-magic") ? kAltPackageMagic : kPackageMagic);
+  if (sign) {
+    if (!signFileBytes(*output, file, keys, signOptions)) return ExitFailed;
+  } else {
+    warnAboutBrokenSignatures(file, options.operands, signedAlone);
+  }
+  if (!writeWholeFile(*output, file)) {
+    complain("cannot write %s: %s", output->c_str(), strerror(errno));
+    return ExitFailed;
+  }
+  return ExitOk;
+}

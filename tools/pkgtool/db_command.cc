@@ -1,0 +1,145 @@
+#include "pkgtool/db_command.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <nlohmann/json.hpp>
+
+#include "pdb/repository.h"
+#include "pkgtool/command_line.h"
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+const char* scheduleWord(uint32_t action) {
+  switch (action) {
+    case 1: return "uninstall";
+    case 2: return "enable";
+    case 3: return "disable";
+    default: return "";
+  }
+}
+
+std::string stateText(const InstalledPackage& package) {
+  return std::string(package.disabled ? "disabled" : "enabled") +
+         (package.userChosen ? " (user)" : " (auto)");
+}
+
+// text, padded with blanks to width, and one blank after it.
+std::string column(const std::string& text, size_t width) {
+  std::string cell = text;
+  if (cell.size() < width) cell.resize(width, ' ');
+  return cell + ' ';
+}
+
+void printTable(const Repository& repository) {
+  std::cout << column("NAME", 16) << column("VERSION", 14) << column("STATE", 16)
+            << column("BUNDLE", 16) << column("SCHEDULE", 9) << "FILES\n";
+  for (const auto& package : repository.packages) {
+    const std::string schedule = scheduleWord(package->scheduledAction);
+    std::cout << column(package->name, 16) << column(versionText(package->version), 14)
+              << column(stateText(*package), 16)
+              << column(package->bundle.name.empty() ? "-" : package->bundle.name, 16)
+              << column(schedule.empty() ? "-" : schedule, 9)
+              << (package->isBundle ? std::string("bundle") : std::to_string(package->files.size()))
+              << '\n';
+  }
+}
+
+void printJson(const Repository& repository) {
+  json packages = json::array();
+  for (const auto& package : repository.packages)
+    packages.push_back({{"name", package->name},
+                        {"version", package->version},
+                        {"versionText", versionText(package->version)},
+                        {"buildTime", package->buildTime},
+                        {"disabled", package->disabled},
+                        {"userChosen", package->userChosen},
+                        {"state", package->disabled ? "disabled" : "enabled"},
+                        {"chosenBy", package->userChosen ? "user" : "auto"},
+                        {"bundle", package->bundle.name},
+                        {"isBundle", package->isBundle},
+                        {"scheduledAction", package->scheduledAction},
+                        {"schedule", scheduleWord(package->scheduledAction)},
+                        {"fileCount", package->files.size()}});
+  const json document = {{"packages", std::move(packages)}};
+  std::cout << document.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
+}
+
+bool writeProcFile(const char* path, const std::string& text) {
+  const int fd = open(path, O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  return close(fd) == 0 && ok;
+}
+
+// Without root, a new user namespace (in which this process is root) and mount
+// namespace let chroot work all the same.
+bool gainChroot() {
+  if (geteuid() == 0) return true;
+  const uid_t uid = geteuid();
+  const gid_t gid = getegid();
+  if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return false;
+  return writeProcFile("/proc/self/setgroups", "deny") &&
+         writeProcFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") &&
+         writeProcFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+}
+
+// The child: changes root, loads the installed set and prints it.
+[[noreturn]] void listInRoot(const std::string& root, bool asJson) {
+  if (!gainChroot() || chroot(root.c_str()) != 0 || chdir("/") != 0) {
+    complain("cannot change root to %s: %s", root.c_str(), strerror(errno));
+    _exit(ExitFailed);
+  }
+  const char* arch = getenv("arch");
+  Repository& repository = Repository::instance();
+  repository.open(arch != nullptr ? arch : "i386", true);
+  if (asJson)
+    printJson(repository);
+  else
+    printTable(repository);
+  std::cout.flush();
+  _exit(std::cout.good() ? ExitOk : ExitFailed);
+}
+
+}  // namespace
+
+int runDb(const std::vector<std::string>& args) {
+  ParsedOptions options;
+  if (!parseOptions(args, {{"--json", "", false}}, options)) return showUsage("db");
+  if (options.operands.size() != 1) return usageError("db", "one ROOT is needed");
+  const std::string& root = options.operands[0];
+  struct stat info;
+  if (stat((root + "/flash/var/pdb/").c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    complain("%s has no flash/var/pdb/", root.c_str());
+    return ExitUsage;
+  }
+
+  std::cout.flush();
+  const pid_t child = fork();
+  if (child < 0) {
+    complain("fork: %s", strerror(errno));
+    return ExitFailed;
+  }
+  if (child == 0) listInRoot(root, options.has("--json"));
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) {
+      complain("waitpid: %s", strerror(errno));
+      return ExitFailed;
+    }
+  }
+  if (!WIFEXITED(status)) {
+    complain("the listing ended abnormally");
+    return ExitFailed;
+  }
+  return WEXITSTATUS(status);
+}

@@ -1,0 +1,248 @@
+#include "pkgtool/examine_command.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+#include <nlohmann/json.hpp>
+
+#include "pkgfile/package_format.h"
+#include "pkgtool/command_line.h"
+#include "pkgtool/file_io.h"
+#include "pkgtool/package_report.h"
+#include "pkgtool/signing_commands.h"
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+std::string hex32(uint32_t value) {
+  char text[16];
+  snprintf(text, sizeof text, "0x%08x", value);
+  return text;
+}
+
+std::string octal(uint32_t value) {
+  char text[16];
+  snprintf(text, sizeof text, "%06o", value);
+  return text;
+}
+
+std::string timeText(uint32_t seconds) {
+  const time_t when = seconds;
+  struct tm parts;
+  char text[64];
+  if (gmtime_r(&when, &parts) == nullptr ||
+      strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts) == 0)
+    return "?";
+  return text;
+}
+
+const char* partName(uint16_t type) {
+  switch (type) {
+    case PackageHeaderPart: return "package header";
+    case Text2Part: return "text 2";
+    case DependenciesPart: return "dependencies";
+    case FileContainerPart: return "file container";
+    case SignaturePart: return "signature";
+    case ArchitecturePart: return "architecture";
+    case ConflictsPart: return "conflicts";
+    case BundleHeaderPart: return "bundle header";
+    case ProvidesPart: return "provides";
+    case BundleEntryTablePart: return "bundle entry table";
+    case OpaquePayloadPart: return "opaque payload";
+    case NotePart: return "note";
+    case Text24Part: return "text 24";
+    case DigestSwitchPart: return "digest switch";
+    default: return "unknown";
+  }
+}
+
+std::string entryText(const DependencyEntry& entry) {
+  std::string text = entry.name + " " + versionText(entry.minVersion) + " - ";
+  text += entry.maxVersion == 0 ? std::string("any") : std::string(versionText(entry.maxVersion));
+  text += ", priority " + std::to_string(entry.priority);
+  return text;
+}
+
+json entriesJson(const std::vector<DependencyEntry>& entries) {
+  json list = json::array();
+  for (const DependencyEntry& entry : entries)
+    list.push_back({{"name", entry.name},
+                    {"minVersion", entry.minVersion},
+                    {"maxVersion", entry.maxVersion},
+                    {"priority", entry.priority}});
+  return list;
+}
+
+// The identity and texts shared by packages and the bundle header.
+json identityJson(const PackageInfo& info) {
+  const Package& meta = info.meta;
+  return {{"name", meta.name},
+          {"version", meta.version},
+          {"versionText", versionText(meta.version)},
+          {"buildTime", meta.buildTime},
+          {"flags", meta.flags},
+          {"architecture", meta.architecture},
+          {"note", meta.note},
+          {"part2Text", meta.part2Text},
+          {"part24Text", meta.part24Text},
+          {"hasOpaquePayload", meta.hasOpaquePayload},
+          {"payloadLength", info.payloadLength}};
+}
+
+json signatureJson(const PackageSignatureReport* report) {
+  if (report == nullptr) return nullptr;
+  return {{"present", report->hasSignature},
+          {"length", report->signatureLength},
+          {"digest", report->sha256 ? "sha256" : "sha1"},
+          {"legacy", {{"present", report->hasLegacy}, {"valid", report->legacyValid}}},
+          {"eddsa", {{"present", report->hasEddsa}, {"valid", report->eddsaValid}}},
+          {"acceptedLevel1", report->acceptedLevel1},
+          {"acceptedLevel2", report->acceptedLevel2}};
+}
+
+json packageJson(const PackageInfo& info, const PackageSignatureReport* report) {
+  json package = identityJson(info);
+  package["dependencies"] = entriesJson(info.meta.dependencies);
+  package["provides"] = entriesJson(info.meta.provides);
+  package["conflicts"] = entriesJson(info.meta.conflicts);
+  json files = json::array();
+  for (const ContainerFileInfo& file : info.files) {
+    json entry = {{"name", file.name},
+                  {"mode", file.mode},
+                  {"size", file.size},
+                  {"passOver", file.passOver}};
+    if (entryKind(file.mode) == 'l') entry["target"] = file.linkTarget;
+    files.push_back(std::move(entry));
+  }
+  package["hasFileContainer"] = info.hasContainer;
+  package["files"] = std::move(files);
+  package["signatureLength"] = info.signatureLength;
+  package["hasSignature"] = info.hasSignature;
+  package["signature"] = signatureJson(report);
+  return package;
+}
+
+void printJson(const FileInspection& inspection,
+               const std::vector<PackageSignatureReport>& reports) {
+  json parts = json::array();
+  for (const PartInfo& part : inspection.parts)
+    parts.push_back({{"type", part.type}, {"offset", part.offset}, {"length", part.length}});
+  json packages = json::array();
+  for (size_t i = 0; i < inspection.packages.size(); ++i)
+    packages.push_back(
+        packageJson(inspection.packages[i], i < reports.size() ? &reports[i] : nullptr));
+  json document = {{"magic", inspection.magic},
+                   {"declaredSize", inspection.declaredSize},
+                   {"size", inspection.size},
+                   {"parts", std::move(parts)},
+                   {"packages", std::move(packages)},
+                   {"problems", inspection.problems}};
+  if (inspection.isBundle) {
+    json bundle = identityJson(inspection.bundle);
+    bundle["entryTable"] = entriesJson(inspection.bundleTable);
+    document["bundle"] = std::move(bundle);
+  }
+  // Texts from a file need not be UTF-8; replace what is not rather than fail.
+  std::cout << document.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
+}
+
+void printIdentity(const PackageInfo& info) {
+  const Package& meta = info.meta;
+  std::cout << "  build time    " << meta.buildTime << " (" << timeText(meta.buildTime)
+            << ")\n"
+            << "  flags         " << hex32(meta.flags) << '\n'
+            << "  architecture  " << meta.architecture << '\n';
+  if (!meta.note.empty()) std::cout << "  note          " << meta.note << '\n';
+  if (!meta.part2Text.empty()) std::cout << "  text 2        " << meta.part2Text << '\n';
+  if (!meta.part24Text.empty()) std::cout << "  text 24       " << meta.part24Text << '\n';
+  if (meta.hasOpaquePayload)
+    std::cout << "  payload       " << info.payloadLength << " bytes\n";
+}
+
+void printEntries(const char* label, const std::vector<DependencyEntry>& entries) {
+  for (const DependencyEntry& entry : entries) {
+    char heading[24];
+    snprintf(heading, sizeof heading, "  %-13s ", label);
+    std::cout << heading << entryText(entry) << '\n';
+  }
+}
+
+void printReadable(const std::string& path, const FileInspection& inspection,
+                   const std::vector<PackageSignatureReport>& reports) {
+  std::cout << path << ": " << (inspection.isBundle ? "bundle file" : "package file")
+            << ", magic " << hex32(inspection.magic) << ", " << inspection.size
+            << " bytes (declared " << inspection.declaredSize << ")\n";
+  std::cout << "parts:\n";
+  for (const PartInfo& part : inspection.parts) {
+    char line[96];
+    snprintf(line, sizeof line, "  at %10u  type %2u  %10u bytes  %s\n", part.offset,
+             part.type, part.length, partName(part.type));
+    std::cout << line;
+  }
+  if (inspection.isBundle) {
+    std::cout << "bundle " << displayName(inspection.bundle.meta) << '\n';
+    printIdentity(inspection.bundle);
+    printEntries("table", inspection.bundleTable);
+  }
+  for (size_t i = 0; i < inspection.packages.size(); ++i) {
+    const PackageInfo& info = inspection.packages[i];
+    std::cout << "package " << displayName(info.meta) << '\n';
+    printIdentity(info);
+    printEntries("depends", info.meta.dependencies);
+    printEntries("provides", info.meta.provides);
+    printEntries("conflicts", info.meta.conflicts);
+    std::cout << "  files         " << info.files.size() << '\n';
+    for (const ContainerFileInfo& file : info.files) {
+      std::cout << "    " << octal(file.mode) << ' ';
+      char size[16];
+      snprintf(size, sizeof size, "%10u", file.size);
+      std::cout << size << "  " << file.name;
+      if (entryKind(file.mode) == 'l') std::cout << " -> " << file.linkTarget;
+      if (file.passOver != 0) std::cout << " (passed over)";
+      std::cout << '\n';
+    }
+    std::cout << "  signature     ";
+    if (!info.hasSignature)
+      std::cout << "none\n";
+    else if (i < reports.size())
+      std::cout << info.signatureLength << " bytes: " << describeSignature(reports[i]) << '\n';
+    else
+      std::cout << info.signatureLength << " bytes\n";
+  }
+  for (const std::string& problem : inspection.problems)
+    std::cout << "damaged: " << problem << '\n';
+  std::cout << std::flush;
+}
+
+}  // namespace
+
+int runInspect(const std::vector<std::string>& args) {
+  ParsedOptions options;
+  if (!parseOptions(args, {{"--json", "", false}, {"--keys", "", true}}, options))
+    return showUsage("inspect");
+  if (options.operands.size() != 1) return usageError("inspect", "one FILE is needed");
+  const std::string& path = options.operands[0];
+  PublicKeySet keys;
+  if (const int status = readPublicKeyOption(options, keys); status != ExitOk) return status;
+
+  std::string bytes;
+  if (!readWholeFile(path, bytes)) {
+    complain("cannot read %s: %s", path.c_str(), strerror(errno));
+    return ExitUsage;
+  }
+  FileInspection inspection;
+  if (!inspectPackageBytes(bytes, inspection)) {
+    complain("%s is not a package file", path.c_str());
+    return ExitUsage;
+  }
+  std::vector<PackageSignatureReport> reports;
+  verifyPackageFile(bytes, keys, reports);
+  if (options.has("--json"))
+    printJson(inspection, reports);
+  else
+    printReadable(path, inspection, reports);
+  return inspection.problems.empty() ? ExitOk : ExitFailed;
+}
