@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "changes/change_set.h"
+#include "platform/file_handles.h"
 
 uint32_t spinnerMark = 0;
 uint32_t spinnerIndex = 0;
@@ -20,34 +21,6 @@ namespace {
 
 constexpr size_t kCopyChunk = 16384;
 constexpr char kSpinner[4] = {'|', '/', '-', '\\'};
-
-struct DirectoryCloser {
-  void operator()(DIR* directory) const { closedir(directory); }
-};
-using DirectoryHandle = std::unique_ptr<DIR, DirectoryCloser>;
-
-// Closes a descriptor when it goes out of scope.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  // Closes now; false (errno set) when close reports an error.
-  bool closeNow() {
-    const int fd = fd_;
-    fd_ = -1;
-    return close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 // A temporary file that is unlinked unless it was kept.
 class TemporaryFile {
@@ -169,7 +142,7 @@ bool copyFile(const std::string& source, const std::string& destination, bool pr
   struct stat info;
   if (stat(source.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
 
-  Descriptor input(open(source.c_str(), O_RDONLY));
+  FileDescriptor input(open(source.c_str(), O_RDONLY));
   if (!input.valid()) {
     perror("copy");
     return false;
@@ -177,7 +150,7 @@ bool copyFile(const std::string& source, const std::string& destination, bool pr
   // The copy goes to a temporary file beside the destination and replaces it only
   // when complete: a full disk must never leave a truncated file that looks installed.
   std::string name = parentDirectory(destination) + "/tmpXXXXXX";
-  Descriptor output(mkstemp(name.data()));
+  FileDescriptor output(mkstemp(name.data()));
   if (!output.valid()) {
     perror("copy");
     return false;
@@ -191,7 +164,7 @@ bool copyFile(const std::string& source, const std::string& destination, bool pr
   // The copy's data must be on the flash before the rename makes it live; the sync
   // after all moves would come too late for a power cut in between.
   if (fchmod(output.get(), mode) != 0 || !copyBytes(input.get(), output.get(), progress) ||
-      fsync(output.get()) != 0 || !output.closeNow() ||
+      fsync(output.get()) != 0 || !output.close() ||
       rename(temporary.path().c_str(), destination.c_str()) != 0) {
     perror("copy");
     return false;

@@ -1,6 +1,6 @@
 // Builds the installed set at start-up: packages kept as whole images first, then
 // every other database directory from its text files (formats in
-// database_writer.cc), and for each package its enable state and the schedule
+// database_writer.h), and for each package its enable state and the schedule
 // word that other parts of the system leave under "/ram/pdb/".
 
 #include "pdb/database_loader.h"
@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "pdb/repository.h"
+#include "platform/file_handles.h"
 #include "pkgfile/discovery.h"
 
 namespace {
@@ -21,10 +22,6 @@ constexpr uint32_t kUninstall = 1;
 constexpr uint32_t kEnable = 2;
 constexpr uint32_t kDisable = 3;
 
-struct DirectoryCloser {
-  void operator()(DIR* directory) const { closedir(directory); }
-};
-using DirectoryHandle = std::unique_ptr<DIR, DirectoryCloser>;
 
 }  // namespace
 

@@ -1,5 +1,21 @@
 #pragma once
 
+// The installed-package database on flash: one directory per package,
+// "/flash/var/pdb/<name>/", holding small decimal text files, one space between
+// fields, every line ended by "\n":
+//   version    "<version> <buildTime>"
+//   deps       one "<name> <minVersion> <maxVersion>" per dependency (may be empty)
+//   provides   as deps plus " <priority>" (signed); absent when the list is empty
+//   conflicts  as deps; absent when the list is empty
+//   bundle     the bundle's name; absent for a package not from a bundle
+//   files      one installed path per line without its leading "/"; absent for a
+//              bundle (its absence is what marks one)
+//   disabled   "user" or "auto"; absent when enabled
+//   enabled    "user" when enabled by the user; absent otherwise
+// A package installed as one stored image (or flagged STATE_ONLY) keeps only the
+// two state files. Every file is written through the change set, so nothing on
+// flash changes until the set is applied.
+
 #include <string>
 #include <vector>
 

@@ -9,13 +9,10 @@
 
 #include "pdb/repository.h"
 #include "pkgfile/package_reader.h"
+#include "platform/file_handles.h"
 
 namespace {
 
-struct DirectoryCloser {
-  void operator()(DIR* directory) const { closedir(directory); }
-};
-using Directory = std::unique_ptr<DIR, DirectoryCloser>;
 
 bool endsWith(const std::string& text, const char* suffix) {
   const std::string_view tail(suffix);
@@ -55,7 +52,7 @@ bool readPackageFile(PackageFile& record) {
 
 void scanPackageFiles(const std::string& directory,
                       std::vector<std::unique_ptr<PackageFile>>& found) {
-  const Directory listing(opendir(directory.c_str()));
+  const DirectoryHandle listing(opendir(directory.c_str()));
   if (!listing) return;
   while (const dirent* entry = readdir(listing.get())) {
     const std::string name = entry->d_name;
@@ -75,7 +72,7 @@ void scanPackageFiles(const std::string& directory,
 
 bool scanInstalledImages(Repository& repository, const std::string& imageDirectory,
                          bool useImageDirectory) {
-  const Directory listing(opendir("/flash/var/pdb/"));
+  const DirectoryHandle listing(opendir("/flash/var/pdb/"));
   if (!listing) return false;
   while (const dirent* entry = readdir(listing.get())) {
     const std::string name = entry->d_name;

@@ -48,7 +48,7 @@ void PartStreamBuffer::account(const char* bytes, std::streamsize count) {
   if (digesting_) currentDigest_->update(bytes, static_cast<size_t>(count));
 }
 
-std::streamsize PartStreamBuffer::consume(char* out, std::streamsize count) {
+std::streamsize PartStreamBuffer::take(char* out, std::streamsize count, bool digest) {
   count = std::min<std::streamsize>(count, remaining_);
   if (count <= 0) return 0;
   const std::streamsize got = source_->sgetn(out, count);
@@ -57,8 +57,17 @@ std::streamsize PartStreamBuffer::consume(char* out, std::streamsize count) {
   // Bytes given back earlier were digested and teed when first taken.
   const auto passed = static_cast<uint32_t>(std::min<std::streamsize>(skipCount_, got));
   skipCount_ -= passed;
-  account(out + passed, got - passed);
+  if (got > passed) {
+    if (digest)
+      account(out + passed, got - passed);
+    else if (tee_ != nullptr)
+      tee_->sputn(out + passed, got - passed);
+  }
   return got;
+}
+
+std::streamsize PartStreamBuffer::consume(char* out, std::streamsize count) {
+  return take(out, count, true);
 }
 
 bool PartStreamBuffer::discard(uint32_t count) {
@@ -72,15 +81,7 @@ bool PartStreamBuffer::discard(uint32_t count) {
 }
 
 std::streamsize PartStreamBuffer::readUndigested(char* out, std::streamsize count) {
-  count = std::min<std::streamsize>(count, remaining_);
-  if (count <= 0) return 0;
-  const std::streamsize got = source_->sgetn(out, count);
-  if (got <= 0) return 0;
-  remaining_ -= static_cast<uint32_t>(got);
-  const auto passed = static_cast<uint32_t>(std::min<std::streamsize>(skipCount_, got));
-  skipCount_ -= passed;
-  if (tee_ != nullptr && got > passed) tee_->sputn(out + passed, got - passed);
-  return got;
+  return take(out, count, false);
 }
 
 bool PartStreamBuffer::seekSource(int64_t delta) {

@@ -51,8 +51,9 @@ class PartStreamBuffer : public std::streambuf {
  private:
   friend class PackageReader;
 
-  // Reads up to count payload bytes from the source through the digest and tee;
-  // the count read.
+  // Reads up to count payload bytes from the source, teed and, with digest, fed to
+  // the running digest; the count read.
+  std::streamsize take(char* out, std::streamsize count, bool digest);
   std::streamsize consume(char* out, std::streamsize count);
   // Consumes and drops count payload bytes; false when fewer arrive.
   bool discard(uint32_t count);

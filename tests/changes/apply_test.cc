@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "changes/change_set.h"
+#include "changes/change_text.h"
+#include "changes/manifest.h"
 #include "support/console_capture.h"
 #include "support/scratch_root.h"
 
@@ -15,131 +17,100 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Applies the set built by fill inside root; returns what went to standard error.
-std::string applyInRoot(const ScratchRoot& root, const std::function<void(ChangeSet&)>& fill) {
-  EXPECT_TRUE(inRoot(root, [&] {
-    ASSERT_NE(freopen("/stderr", "w", stderr), nullptr);
+// Applies the set of a manifest text inside root; returns what went to standard error.
+std::string applyInRoot(const ScratchRoot& root, const std::string& manifest) {
+  root.write("ram/MANIFEST", manifest);
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(inRoot(root, [] {
     umask(022);
     ChangeSet changes;
-    fill(changes);
+    ASSERT_TRUE(readManifest(changes, "/ram/MANIFEST"));
     apply(changes, false);
-    fflush(stderr);  // the child ends with _exit
   }));
-  return root.read("stderr");
+  return testing::internal::GetCapturedStderr();
 }
 
-std::string linkTarget(const std::string& path) {
-  std::error_code error;
-  return fs::read_symlink(path, error).string();
-}
-
-int temporaryCount(const std::string& directory) {
-  int count = 0;
-  for (const auto& entry : fs::directory_iterator(directory))
-    count += entry.path().filename().string().starts_with("tmp");
-  return count;
-}
-
-TEST(Apply, DeletedDirectoryIsRefilledByMoves) {
+TEST(Apply, DeletionsAndLinksComeBeforeEveryMove) {
   ScratchRoot root;
-  root.write("flash/d/old", "old");
-  root.write("flash/d/keep", "old");
-  root.write("flash/prepared", "new");
-  applyInRoot(root, [](ChangeSet& changes) {
-    changes.putMove("/flash/d/keep", "/flash/prepared");
-    changes.remove("/flash/d");
-  });
-  EXPECT_FALSE(root.exists("flash/d/old"));
-  EXPECT_EQ(root.read("flash/d/keep"), "new");
-  EXPECT_FALSE(root.exists("flash/prepared"));
+  for (const char* file : {"flash/d/old", "flash/e/.hidden", "flash/e/file", "flash/e/sub/inner",
+                           "flash/bin/tool", "flash/prepared"})
+    root.write(file, file);
+  // "/flash/d" is emptied, then refilled; a dot file keeps "/flash/e"; "/flash/a" sorts
+  // before its source, which only the link phase creates.
+  EXPECT_EQ(applyInRoot(root, "U /flash/d\nM /flash/d/new /flash/prepared\nU /flash/e\n"
+                              "L /flash/bin/tool /flash/lib/tool\nL /flash/new/dir/link target\n"
+                              "M /flash/a /flash/b\nL /flash/b moved\nM /flash/x /ram/missing\n"),
+            "rename: No such file or directory\n");
+  EXPECT_EQ(root.read("flash/d/new"), "flash/prepared");
+  for (const char* gone : {"flash/d/old", "flash/prepared", "flash/e/file", "flash/b", "flash/x"})
+    EXPECT_FALSE(root.exists(gone)) << gone;
+  EXPECT_TRUE(root.exists("flash/e/.hidden") && root.exists("flash/e/sub/inner"));
+  for (const auto& [link, target] : {std::pair{"flash/bin/tool", "/flash/lib/tool"},
+                                     {"flash/new/dir/link", "target"}, {"flash/a", "moved"}})
+    EXPECT_EQ(fs::read_symlink(root.at(link)), target) << link;
 }
 
-TEST(Apply, DotFileKeepsADeletedDirectory) {
+TEST(Apply, MoveAcrossFileSystemsIsCopiedWholeOrNotAtAll) {
   ScratchRoot root;
-  for (const char* file : {"flash/d/.hidden", "flash/d/file", "flash/d/sub/inner"})
-    root.write(file, "x");
-  EXPECT_EQ(applyInRoot(root, [](ChangeSet& changes) { changes.remove("/flash/d"); }), "");
-  EXPECT_FALSE(root.exists("flash/d/file"));
-  EXPECT_TRUE(root.exists("flash/d/.hidden"));
-  EXPECT_TRUE(root.exists("flash/d/sub/inner"));
-}
-
-TEST(Apply, LinksAreMadeBeforeAnyMove) {
-  ScratchRoot root;
-  root.write("flash/bin/tool", "old file");
-  applyInRoot(root, [](ChangeSet& changes) {
-    changes.putSymlink("/flash/bin/tool", "/flash/lib/tool");
-    changes.putSymlink("/flash/new/dir/link", "target");
-    // Sorted before its source, which only the link phase creates.
-    changes.putMove("/flash/a", "/flash/b");
-    changes.putSymlink("/flash/b", "moved-link");
-  });
-  EXPECT_EQ(linkTarget(root.at("flash/bin/tool")), "/flash/lib/tool");
-  EXPECT_EQ(linkTarget(root.at("flash/new/dir/link")), "target");
-  EXPECT_EQ(linkTarget(root.at("flash/a")), "moved-link");
-  EXPECT_FALSE(root.exists("flash/b"));
-}
-
-TEST(Apply, MoveAcrossFileSystemsIsCopied) {
-  ScratchRoot root;
-  if (!root.mountTmpfs("ram", 1 << 20)) GTEST_SKIP() << "cannot mount a tmpfs here";
+  if (!root.mountTmpfs("flash", 128 << 10)) GTEST_SKIP() << "cannot mount a tmpfs here";
   const std::string content(40000, 'n');
   root.write("ram/prepared", content, 0757);
-  root.write("flash/x/file", "old");
-  applyInRoot(root, [](ChangeSet& changes) {
-    changes.putMove("/flash/x/file", "/ram/prepared");
-    changes.putMove("/flash/y/new", "/ram/prepared");
-  });
-  EXPECT_EQ(root.read("flash/x/file"), content);
-  EXPECT_EQ(root.read("flash/y/new"), content);
-  EXPECT_TRUE(root.exists("ram/prepared"));
-  struct stat info;
-  ASSERT_EQ(stat(root.at("flash/x/file").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 07777, 0755u);  // the source's bits less the umask
-  EXPECT_EQ(temporaryCount(root.at("flash/x")), 0);
-}
-
-TEST(Apply, FailedCopyKeepsTheOldDestination) {
-  ScratchRoot root;
-  if (!root.mountTmpfs("flash", 64 << 10)) GTEST_SKIP() << "cannot mount a tmpfs here";
-  root.write("flash/file", "old");
-  root.write("ram/prepared", std::string(200000, 'n'));
-  EXPECT_EQ(applyInRoot(root, [](ChangeSet& changes) {
-              changes.putMove("/flash/file", "/ram/prepared");
-            }),
+  root.write("ram/big", std::string(200000, 'b'));
+  for (const char* file : {"flash/x/file", "flash/full"}) root.write(file, "old");
+  EXPECT_EQ(applyInRoot(root, "M /flash/full /ram/big\nM /flash/x/file /ram/prepared\n"),
             "copy: No space left on device\n");
-  EXPECT_EQ(root.read("flash/file"), "old");
-  EXPECT_EQ(temporaryCount(root.at("flash")), 0);
-  EXPECT_TRUE(root.exists("ram/prepared"));
+  EXPECT_EQ(root.read("flash/full") + root.read("flash/x/file"), "old" + content);
+  EXPECT_TRUE(root.exists("ram/prepared") && root.exists("ram/big"));
+  // The source's bits less the umask.
+  EXPECT_EQ(fs::status(root.at("flash/x/file")).permissions(), fs::perms(0755));
+  // Nothing else, no temporary file in particular.
+  EXPECT_EQ(std::distance(fs::recursive_directory_iterator(root.at("flash")), {}), 3);
 }
 
-TEST(Apply, MissingSourcePrintsTheRenameLine) {
+TEST(CopyFile, SpinnerTurnsOncePerChunkWhenATurnIsDue) {
   ScratchRoot root;
-  EXPECT_EQ(applyInRoot(root, [](ChangeSet& changes) {
-              changes.putMove("/flash/x", "/ram/missing");
-            }),
-            "rename: No such file or directory\n");
-  EXPECT_FALSE(root.exists("flash/x"));
-}
-
-// A three-chunk copy turns the spinner once per chunk when each turn is due.
-TEST(CopyFile, SpinnerOutputIsByteExact) {
-  ScratchRoot root;
-  root.write("ram/source", std::string(40000, 's'));
-  const auto copyWithSpinner = [&](uint32_t mark, uint32_t index) {
+  root.write("ram/source", std::string(40000, 's'));  // three chunks
+  // The first turn sets the mark 30000 ahead, so the next chunks come within 20 ticks;
+  // with the mark 1000 ticks behind every chunk's turn is due.
+  const uint32_t behind = static_cast<uint32_t>(times(nullptr)) + 30000 - 1000;
+  for (const auto& [mark, index, output] : {std::tuple{0u, 0u, "|"}, {behind, 2u, "\b-\b\\\b|"}}) {
     spinnerMark = mark;
     spinnerIndex = index;
     ConsoleCapture console;
     EXPECT_TRUE(copyFile(root.at("ram/source"), root.at("flash/copy"), true));
-    return console.text();
-  };
-  // The first turn sets the mark 30000 ahead: the next chunks come within 20 ticks.
-  EXPECT_EQ(copyWithSpinner(0, 0), "|");
-  EXPECT_EQ(spinnerIndex, 1u);
-  EXPECT_EQ(copyWithSpinner(static_cast<uint32_t>(times(nullptr)) + 30000 - 1000, 2),
-            "\b-\b\\\b|");
-  EXPECT_EQ(spinnerIndex, 1u);
+    EXPECT_EQ(console.text(), output);
+    EXPECT_EQ(spinnerIndex, 1u);
+  }
   spinnerMark = spinnerIndex = 0;
+}
+
+TEST(Manifest, EscapedRoundTripAndReadingUpToAnEmptyOrMalformedLine) {
+  ScratchRoot root;
+  const std::string file = root.at("ram/MANIFEST");
+  ChangeSet changes;
+  changes.put("/flash/a b", MoveTemp, "/ram/x\\y");
+  changes.putSymlink("/flash/tab\there", "new\nline");
+  changes.put("/flash/\\040 literal", Delete, "");
+  writeManifest(changes, file);
+  EXPECT_EQ(readFile(file), "U /flash/\\134040\\040literal\nM /flash/a\\040b /ram/x\\134y\n"
+                            "L /flash/tab\\011here new\\012line\n");
+  ChangeSet back;
+  EXPECT_TRUE(readManifest(back, file));
+  EXPECT_EQ(changeText(back),
+            "U /flash/\\040 literal\nM /flash/a b /ram/x\\y\nL /flash/tab\there new\nline\n");
+  EXPECT_FALSE(readManifest(back, root.at("ram/none")));
+  const std::tuple<const char*, bool, const char*> readings[] = {
+      {"U /a\n\nU /b\n", true, "U /a\n"}, {"U /a\nL /b t", true, "U /a\nL /b t\n"},
+      {"M /a /ram/b c\n", true, "M /a /ram/b c\n"},  // the source keeps its blanks
+      {"M /a\\x\\04 /b\\0401\\\n", true, "M /a\\x\\04 /b 1\\\n"},  // only four escapes decode
+      {"X /a /b\nD /c\nU /d\n", true, "U /d\n"}, {"U /a\nM /b\nU /c\n", false, "U /a\n"},
+      {"U /a\nU\n", false, "U /a\n"}, {"X /a", false, ""}};
+  for (const auto& [content, result, read] : readings) {
+    writeFile(file, content);
+    ChangeSet changes;
+    EXPECT_EQ(readManifest(changes, file), result) << content;
+    EXPECT_EQ(changeText(changes), read) << content;
+  }
 }
 
 }  // namespace

@@ -1,24 +1,13 @@
 #pragma once
 
-#include <string>
-
 #include "changes/change_set.h"
 
 // The set as one line per change, "<op> <path>[ <argument>]" in key order, so that
-// a whole set is compared in one expectation. MoveTemp shows as "T".
+// a whole set is compared in one expectation: M Move, T MoveTemp, L Symlink, U Delete.
 inline std::string changeText(const ChangeSet& changes) {
   std::string text;
-  for (const auto& [path, change] : changes.entries()) {
-    switch (change.op) {
-      case Move: text += "M "; break;
-      case MoveTemp: text += "T "; break;
-      case Symlink: text += "L "; break;
-      case Delete: text += "U "; break;
-      default: text += "? "; break;
-    }
-    text += path;
-    if (!change.argument.empty()) text += " " + change.argument;
-    text += "\n";
-  }
+  for (const auto& [path, change] : changes.entries())
+    text += std::string(1, "MT?LU?"[change.op < 5 ? change.op : 5]) + " " + path +
+            (change.argument.empty() ? "" : " " + change.argument) + "\n";
   return text;
 }

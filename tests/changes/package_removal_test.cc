@@ -11,64 +11,38 @@
 
 namespace {
 
-// The changes removePackageFiles records inside root for a package with these
-// fields; it must also leave files empty and scheduledAction 0.
-std::string removalOf(const ScratchRoot& root, const std::string& name,
-                      std::set<std::string> files = {}, uint32_t flags = 0) {
-  EXPECT_TRUE(inRoot(root, [&] {
-    InstalledPackage package(name);
-    package.files = files;
-    package.flags = flags;
-    package.scheduledAction = 3;
-    ChangeSet changes;
-    removePackageFiles(package, changes);
-    EXPECT_TRUE(package.files.empty());
-    EXPECT_EQ(package.scheduledAction, 0u);
-    writeFile("/changes", changeText(changes));
+TEST(PackageRemoval, RecordsItsFilesDatabaseDirectoryImageAndOnlyALastBootImage) {
+  ScratchRoot root;
+  for (const char* file : {"etc/passwd", "flash/bin/tool", "flash/x/a", "flash/var/pdb/p/version",
+                           "flash/bootimage", "flash/var/pdb/image", "flash/var/pdb/a/b/image"})
+    root.write(file, "x");
+  EXPECT_TRUE(inRoot(root, [] {
+    // The changes recorded for a package; its files are emptied and its action reset.
+    const auto removal = [](const std::string& name, std::set<std::string> files, uint32_t flags) {
+      InstalledPackage package(name);
+      package.files = std::move(files);
+      package.flags = flags;
+      package.scheduledAction = 3;
+      ChangeSet changes;
+      removePackageFiles(package, changes);
+      EXPECT_TRUE(package.files.empty() && package.scheduledAction == 0);
+      return changeText(changes);
+    };
+    // Only plain paths below "/flash/" can be installed files.
+    EXPECT_EQ(removal("p", {"/flash/bin/tool", "/flash/bin/gone", "/flash/x/a", "/etc/passwd",
+                            "/flash/../etc/passwd", "/flash//bin/tool", "/flash/./bin/tool",
+                            "/flash/bin/", "/flash", "flash/bin/tool",
+                            std::string("/flash/bin/tool\0/x", 18)}, 0),
+              "U /flash/bin/tool\nU /flash/var/pdb/p/\nU /flash/x/a\n");
+    writeFile("/flash/var/pdb/p/image", "x");
+    EXPECT_EQ(removal("p", {}, BOOT_PACKAGE),
+              "U /flash/bootimage\nU /flash/var/pdb/p/\nU /flash/var/pdb/p/image\n");
+    // An unsafe name never makes a database path of its own.
+    for (const char* name : {"", ".", "..", "a/b"})
+      EXPECT_EQ(removal(name, {}, 0), "") << '"' << name << '"';
+    ASSERT_EQ(link("/flash/bootimage", "/flash/kept"), 0);
+    EXPECT_EQ(removal("system", {}, BOOT_PACKAGE), "");
   }));
-  return root.read("changes");
-}
-
-TEST(PackageRemoval, FilesDirectoryAndImageAreDeleted) {
-  ScratchRoot root;
-  root.write("flash/bin/tool", "x");
-  root.write("flash/x/dhcp/lib/a", "x");
-  root.write("flash/var/pdb/dhcp/version", "1 2");
-  const std::set<std::string> files = {"/flash/bin/tool", "/flash/bin/gone", "/flash/x/dhcp/lib/a"};
-  EXPECT_EQ(removalOf(root, "dhcp", files),
-            "U /flash/bin/tool\nU /flash/var/pdb/dhcp/\nU /flash/x/dhcp/lib/a\n");
-  root.write("flash/var/pdb/dhcp/image", "x");
-  EXPECT_EQ(removalOf(root, "dhcp", files),
-            "U /flash/bin/tool\nU /flash/var/pdb/dhcp/\nU /flash/var/pdb/dhcp/image\n"
-            "U /flash/x/dhcp/lib/a\n");
-}
-
-TEST(PackageRemoval, BootImageGoesOnlyWithTheBootPackageAndItsLastLink) {
-  ScratchRoot root;
-  root.write("flash/bootimage", "boot");
-  EXPECT_EQ(removalOf(root, "system"), "");
-  EXPECT_EQ(removalOf(root, "system", {}, BOOT_PACKAGE), "U /flash/bootimage\n");
-  ASSERT_EQ(link(root.at("flash/bootimage").c_str(), root.at("flash/kept").c_str()), 0);
-  EXPECT_EQ(removalOf(root, "system", {}, BOOT_PACKAGE), "");
-}
-
-TEST(PackageRemoval, UnsafeNameRemovesNoDatabasePath) {
-  ScratchRoot root;
-  root.write("flash/var/pdb/image", "x");
-  root.write("flash/var/pdb/a/b/image", "x");
-  for (const char* name : {"", ".", "..", "a/b"})
-    EXPECT_EQ(removalOf(root, name), "") << '"' << name << '"';
-}
-
-TEST(PackageRemoval, OnlyPlainPathsBelowFlashAreRemoved) {
-  ScratchRoot root;
-  root.write("etc/passwd", "x");
-  root.write("flash/bin/tool", "x");
-  const std::set<std::string> files = {
-      "/etc/passwd", "/flash/../etc/passwd", "/flash/./bin/tool", "/flash//bin/tool",
-      "/flash/bin/", "/flash/", "/flash", "flash/bin/tool",
-      std::string("/flash/bin/tool\0/x", 18), "/flash/bin/tool"};
-  EXPECT_EQ(removalOf(root, "forged", files), "U /flash/bin/tool\n");
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "support/scratch_root.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -98,42 +97,32 @@ void ScratchRoot::installBinary() {
 
 namespace {
 
-// Drains two descriptors into strings until both are closed.
-void collect(int outFd, int errFd, std::string& out, std::string& err) {
-  pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
-  std::string* sinks[2] = {&out, &err};
-  int open = 2;
+// The contents of an unlinked temporary file, from its start.
+std::string drain(FILE* file) {
+  std::string text;
+  rewind(file);
   char buffer[65536];
-  while (open > 0) {
-    if (poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        sinks[i]->append(buffer, n);
-      } else if (n == 0 || errno != EINTR) {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-      }
-    }
-  }
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
+  fclose(file);
+  return text;
 }
 
+// Standard input, output and error go through unlinked temporary files, so that no
+// size of input or output can block the program or the test.
 RunResult run(const std::vector<std::string>& argv, const std::string& stdinData,
               const std::vector<std::string>& environment, const std::string& chrootTo) {
-  RunResult result;
-  int in[2], out[2], err[2];
-  if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) return result;
+  FILE* in = tmpfile();
+  FILE* out = tmpfile();
+  FILE* err = tmpfile();
+  fwrite(stdinData.data(), 1, stdinData.size(), in);
+  fflush(in);
+  rewind(in);
+  std::cout.flush();
   const pid_t child = fork();
   if (child == 0) {
-    dup2(in[0], 0);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+    dup2(fileno(in), 0);
+    dup2(fileno(out), 1);
+    dup2(fileno(err), 2);
     // The programs change root, and LeakSanitizer cannot read /proc from inside a
     // scratch root; in a sanitizer build its exit check would fail every run.
     setenv("ASAN_OPTIONS", "detect_leaks=0", 0);
@@ -151,30 +140,10 @@ RunResult run(const std::vector<std::string>& argv, const std::string& stdinData
     execv(args[0], args.data());
     _exit(127);
   }
-  close(in[0]);
-  close(out[1]);
-  close(err[1]);
-  // Feed standard input from a second child so that large inputs cannot deadlock
-  // against unread output.
-  const pid_t feeder = fork();
-  if (feeder == 0) {
-    close(out[0]);
-    close(err[0]);
-    size_t done = 0;
-    while (done < stdinData.size()) {
-      const ssize_t n = write(in[1], stdinData.data() + done, stdinData.size() - done);
-      if (n <= 0) break;
-      done += n;
-    }
-    _exit(0);
-  }
-  close(in[1]);
-  collect(out[0], err[0], result.out, result.err);
   int status = 0;
-  waitpid(feeder, &status, 0);
   waitpid(child, &status, 0);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+  fclose(in);
+  return RunResult{WIFEXITED(status) ? WEXITSTATUS(status) : -1, drain(out), drain(err)};
 }
 
 }  // namespace

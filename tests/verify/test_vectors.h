@@ -1,10 +1,14 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "verify/field_element.h"
 
 // The rows of a vector file under VECTORS_DIR, split at white space; comment lines
 // (starting with '#') and empty lines left out.
@@ -30,8 +34,14 @@ inline std::vector<uint8_t> fromHex(const std::string& hex) {
 
 template <typename Bytes>
 std::string toHex(const Bytes& bytes) {
-  static const char digits[] = "0123456789abcdef";
   std::string out;
-  for (uint8_t b : bytes) out.append({digits[b >> 4], digits[b & 0xF]});
+  for (uint8_t b : bytes) out.append({"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 0xF]});
   return out;
 }
+
+// The field element forms that typed tests run over.
+#if defined(HAVE_FIELD_ELEMENT51)
+using FieldForms = ::testing::Types<FieldElement, FieldElement51>;
+#else
+using FieldForms = ::testing::Types<FieldElement>;
+#endif

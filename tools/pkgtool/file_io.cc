@@ -6,34 +6,11 @@
 
 #include <cerrno>
 
-namespace {
-
-// Closes its descriptor when it goes out of scope.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  // Closes now; false when close reports a failure.
-  bool close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
-
-}  // namespace
+#include "platform/file_handles.h"
 
 bool readWholeFile(const std::string& path, std::string& bytes) {
   FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) return false;
+  if (!file.valid()) return false;
   struct stat info;
   if (fstat(file.get(), &info) != 0) return false;
   if (!S_ISREG(info.st_mode)) {
@@ -57,7 +34,7 @@ bool readWholeFile(const std::string& path, std::string& bytes) {
 bool writeWholeFile(const std::string& path, const std::string& bytes) {
   std::string temporary = path + ".XXXXXX";
   FileDescriptor file(mkostemp(temporary.data(), O_CLOEXEC));
-  if (file.get() < 0) return false;
+  if (!file.valid()) return false;
   size_t written = 0;
   bool ok = fchmod(file.get(), 0644) == 0;
   while (ok && written < bytes.size()) {

@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "pkgfile/package_format.h"
+#include "platform/file_handles.h"
 #include "pkgfile/package_reader.h"
 #include "verify/field_element.h"
 #include "verify/legacy_hash.h"
@@ -25,26 +26,6 @@
 namespace {
 
 // ---- Key files ----
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  // Closes now; false when the close reports a failed write.
-  bool close() {
-    int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 std::string toHex(const uint8_t* bytes, size_t length) {
   static const char digits[] = "0123456789abcdef";
@@ -323,7 +304,7 @@ bool readKeyFile(const std::string& path, Key32& key) {
 
 bool writeKeyFile(const std::string& path, const Key32& key, unsigned mode) {
   FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode));
-  if (fd.get() < 0) return false;
+  if (!fd.valid()) return false;
   std::string line = toHex(key.data(), key.size()) + "\n";
   bool written =
       ::write(fd.get(), line.data(), line.size()) == static_cast<ssize_t>(line.size());

@@ -11,33 +11,20 @@
 
 #include "pkgtool/command_line.h"
 #include "pkgtool/file_io.h"
+#include "platform/file_handles.h"
 
 namespace {
 
 constexpr uint16_t kDirectoryType = 0040000;
 constexpr uint16_t kLinkMode = 0120777;
 
-// Closes its directory stream when it goes out of scope.
-class DirectoryStream {
- public:
-  explicit DirectoryStream(const std::string& path) : dir_(opendir(path.c_str())) {}
-  ~DirectoryStream() {
-    if (dir_ != nullptr) closedir(dir_);
-  }
-  DirectoryStream(const DirectoryStream&) = delete;
-  DirectoryStream& operator=(const DirectoryStream&) = delete;
-  DIR* get() const { return dir_; }
-
- private:
-  DIR* dir_;
-};
 
 // Appends the entries below top + "/" + relative (relative is "" for the top).
 bool collectDirectory(const std::string& top, const std::string& relative,
                       std::vector<ContainerEntry>& entries) {
   const std::string path = relative.empty() ? top : top + "/" + relative;
-  DirectoryStream dir(path);
-  if (dir.get() == nullptr) {
+  const DirectoryHandle dir(opendir(path.c_str()));
+  if (!dir) {
     complain("cannot read directory %s: %s", path.c_str(), strerror(errno));
     return false;
   }
