@@ -1,7 +1,12 @@
 #!/bin/sh
-# Sets up a fresh machine, builds everything and runs every test.
+# Sets up a fresh machine, builds everything and runs every test: once in the release
+# build, once built with AddressSanitizer and UndefinedBehaviorSanitizer.
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
 ./scripts/build.sh
-cd build && ctest --output-on-failure -j2
+(cd build && ctest --output-on-failure -j2)
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DINSTALLER_SANITIZE=ON \
+  -DINSTALLER_BENCH=OFF >/dev/null
+cmake --build build-sanitize -j2
+(cd build-sanitize && ctest --output-on-failure -j2)
