@@ -47,30 +47,59 @@ InflatingStreamBuffer::~InflatingStreamBuffer() {
   if (initialised_) inflateEnd(&zstream_);
 }
 
-InflatingStreamBuffer::int_type InflatingStreamBuffer::underflow() {
-  if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
-  if (!initialised_) return traits_type::eof();
+size_t InflatingStreamBuffer::inflateInto(char* destination, size_t room) {
+  if (!initialised_) return 0;
   for (;;) {
     if (zstream_.avail_in == 0) {
       const std::streamsize got = source_->sgetn(inBuffer_, sizeof inBuffer_);
-      if (got <= 0) return traits_type::eof();  // the container part has ended
+      if (got <= 0) return 0;  // the container part has ended
       zstream_.next_in = reinterpret_cast<Bytef*>(inBuffer_);
       zstream_.avail_in = static_cast<uInt>(got);
     }
-    zstream_.next_out = reinterpret_cast<Bytef*>(outBuffer_);
-    zstream_.avail_out = sizeof outBuffer_;
+    zstream_.next_out = reinterpret_cast<Bytef*>(destination);
+    zstream_.avail_out = static_cast<uInt>(room);
     const int result = inflate(&zstream_, Z_PARTIAL_FLUSH);
-    if (result != Z_OK && result != Z_STREAM_END) return traits_type::eof();
-    const size_t produced = sizeof outBuffer_ - zstream_.avail_out;
+    if (result != Z_OK && result != Z_STREAM_END) return 0;
+    const size_t produced = room - zstream_.avail_out;
     if (produced != 0) {
-      setg(outBuffer_, outBuffer_, outBuffer_ + produced);
       total_ += static_cast<uint32_t>(produced);
-      return traits_type::to_int_type(*gptr());
+      return produced;
     }
     // A step may only take input (a block header, the stream's trailer). Z_OK means
     // progress was made, so asking again cannot loop for ever.
-    if (result == Z_STREAM_END) return traits_type::eof();
+    if (result == Z_STREAM_END) return 0;
   }
+}
+
+InflatingStreamBuffer::int_type InflatingStreamBuffer::underflow() {
+  if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+  const size_t produced = inflateInto(outBuffer_, sizeof outBuffer_);
+  if (produced == 0) return traits_type::eof();
+  setg(outBuffer_, outBuffer_, outBuffer_ + produced);
+  return traits_type::to_int_type(*gptr());
+}
+
+std::streamsize InflatingStreamBuffer::xsgetn(char* out, std::streamsize count) {
+  std::streamsize done = 0;
+  while (done < count) {
+    const std::streamsize buffered = egptr() - gptr();
+    if (buffered > 0) {
+      const std::streamsize step = std::min(buffered, count - done);
+      std::memcpy(out + done, gptr(), static_cast<size_t>(step));
+      gbump(static_cast<int>(step));
+      done += step;
+      continue;
+    }
+    // A large read is inflated straight into the caller's memory.
+    if (count - done >= static_cast<std::streamsize>(sizeof outBuffer_)) {
+      const size_t produced = inflateInto(out + done, static_cast<size_t>(count - done));
+      if (produced == 0) break;
+      done += static_cast<std::streamsize>(produced);
+    } else if (traits_type::eq_int_type(underflow(), traits_type::eof())) {
+      break;
+    }
+  }
+  return done;
 }
 
 InflatingStreamBuffer::pos_type InflatingStreamBuffer::seekoff(off_type offset,

@@ -24,12 +24,17 @@ class InflatingStreamBuffer : public std::streambuf {
 
  protected:
   int_type underflow() override;
+  std::streamsize xsgetn(char* out, std::streamsize count) override;
   // Relative positioning skips forward only (read and dropped); (0, cur) tells the
   // position in the inflated bytes. Positioning from the end or absolute is refused.
   pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
                    std::ios_base::openmode which) override;
 
  private:
+  // Inflates up to room bytes into destination; the count produced, 0 at the end of
+  // the stream or on an error.
+  size_t inflateInto(char* destination, size_t room);
+
   std::streambuf* source_;
   char outBuffer_[4096];
   char inBuffer_[4096];
