@@ -19,15 +19,8 @@ namespace {
 int readMember(const std::string& path, const std::string& bundleName, std::string& parts,
                bool& signedAlone) {
   std::string bytes;
-  if (!readWholeFile(path, bytes)) {
-    complain("cannot read %s: %s", path.c_str(), strerror(errno));
-    return ExitUsage;
-  }
   FileInspection inspection;
-  if (!inspectPackageBytes(bytes, inspection)) {
-    complain("%s is not a package file", path.c_str());
-    return ExitUsage;
-  }
+  if (!loadPackageFile(path, bytes, inspection)) return ExitUsage;
   if (inspection.isBundle) {
     complain("%s is a bundle; a bundle cannot be a member", path.c_str());
     return ExitUsage;

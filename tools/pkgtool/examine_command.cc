@@ -1,6 +1,5 @@
 #include "pkgtool/examine_command.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -9,7 +8,6 @@
 
 #include "pkgfile/package_format.h"
 #include "pkgtool/command_line.h"
-#include "pkgtool/file_io.h"
 #include "pkgtool/package_report.h"
 #include "pkgtool/signing_commands.h"
 
@@ -229,15 +227,8 @@ int runInspect(const std::vector<std::string>& args) {
   if (const int status = readPublicKeyOption(options, keys); status != ExitOk) return status;
 
   std::string bytes;
-  if (!readWholeFile(path, bytes)) {
-    complain("cannot read %s: %s", path.c_str(), strerror(errno));
-    return ExitUsage;
-  }
   FileInspection inspection;
-  if (!inspectPackageBytes(bytes, inspection)) {
-    complain("%s is not a package file", path.c_str());
-    return ExitUsage;
-  }
+  if (!loadPackageFile(path, bytes, inspection)) return ExitUsage;
   std::vector<PackageSignatureReport> reports;
   verifyPackageFile(bytes, keys, reports);
   if (options.has("--json"))

@@ -1,11 +1,15 @@
 #include "pkgtool/package_report.h"
 
+#include <cerrno>
+#include <cstring>
 #include <istream>
 #include <streambuf>
 
 #include "pkgfile/file_container.h"
 #include "pkgfile/package_format.h"
 #include "pkgfile/package_reader.h"
+#include "pkgtool/command_line.h"
+#include "pkgtool/file_io.h"
 
 namespace {
 
@@ -164,6 +168,18 @@ bool inspectPackageBytes(const std::string& bytes, FileInspection& inspection) {
       }
     }
     type = reader.nextPart();
+  }
+  return true;
+}
+
+bool loadPackageFile(const std::string& path, std::string& bytes, FileInspection& inspection) {
+  if (!readWholeFile(path, bytes)) {
+    complain("cannot read %s: %s", path.c_str(), strerror(errno));
+    return false;
+  }
+  if (!inspectPackageBytes(bytes, inspection)) {
+    complain("%s is not a package file", path.c_str());
+    return false;
   }
   return true;
 }

@@ -50,6 +50,10 @@ struct FileInspection {
 // 8 bytes, or an unknown magic); otherwise true, with damage listed in problems.
 bool inspectPackageBytes(const std::string& bytes, FileInspection& inspection);
 
+// Reads the file at path and takes it apart as inspectPackageBytes does; complains,
+// naming path, and returns false when it cannot be read or is not a package file.
+bool loadPackageFile(const std::string& path, std::string& bytes, FileInspection& inspection);
+
 // The file container entry type of a mode word: 'f' regular file, 'd' directory,
 // 'l' symbolic link, '?' anything else.
 char entryKind(uint16_t mode);
