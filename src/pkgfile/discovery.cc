@@ -13,7 +13,6 @@
 
 namespace {
 
-
 bool endsWith(const std::string& text, const char* suffix) {
   const std::string_view tail(suffix);
   return text.size() >= tail.size() &&
