@@ -282,24 +282,16 @@ bool readHeader(Package& package, PackageReader& reader) {
   reader.nextPart();
 
   // Metadata parts come in this fixed order; the first one out of order ends them.
-  if (reader.currentPart == Text24Part) {
-    readWholePart(reader, package.part24Text);
+  auto readText = [&reader](int type, std::string& text) {
+    if (reader.currentPart != type) return false;
+    readWholePart(reader, text);
     reader.nextPart();
-  }
-  if (reader.currentPart == ArchitecturePart) {
-    readWholePart(reader, package.architecture);
-    reader.nextPart();
-  } else {
-    package.architecture = "i386";
-  }
-  if (reader.currentPart == Text2Part) {
-    readWholePart(reader, package.part2Text);
-    reader.nextPart();
-  }
-  if (reader.currentPart == NotePart) {
-    readWholePart(reader, package.note);
-    reader.nextPart();
-  }
+    return true;
+  };
+  readText(Text24Part, package.part24Text);
+  if (!readText(ArchitecturePart, package.architecture)) package.architecture = "i386";
+  readText(Text2Part, package.part2Text);
+  readText(NotePart, package.note);
   const std::pair<int, std::vector<DependencyEntry>*> tables[] = {
       {DependenciesPart, &package.dependencies},
       {ProvidesPart, &package.provides},

@@ -38,13 +38,13 @@ TEST(MetadataText, VersionsAndEntriesReadEveryFormAndNothingElse) {
       {"x:::-2147483648", {"x", 0, 0, INT32_MIN}}};
   DependencyEntry entry;
   for (const auto& [text, e] : entries) {
-    EXPECT_TRUE(parseEntrySpec(text, entry)) << text;
+    EXPECT_TRUE(parseEntryText(text, entry)) << text;
     EXPECT_EQ(std::tie(entry.name, entry.minVersion, entry.maxVersion, entry.priority),
               std::tie(e.name, e.minVersion, e.maxVersion, e.priority));
   }
   for (const char* text : {"", ":6.42", "0123456789abcdefg", "a:6.42:6.43:1:9", "a:bad", "a::x",
                            "a:1.0:2.0:2147483648", "a:1.0:2.0:-2147483649", "a:1.0:2.0:1x"})
-    EXPECT_FALSE(parseEntrySpec(text, entry)) << '"' << text << '"';
+    EXPECT_FALSE(parseEntryText(text, entry)) << '"' << text << '"';
 }
 
 TEST(PkgtoolUsage, RefusalsExitTwoWithTheComplaintAndUsageOnStandardError) {

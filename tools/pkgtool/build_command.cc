@@ -12,8 +12,8 @@
 #include "pkgtool/source_tree.h"
 
 int runBuild(const std::vector<std::string>& args) {
-  std::vector<OptionRule> rules = kMetadataOptionSpecs;
-  rules.insert(rules.end(), kSignRequestOptionSpecs.begin(), kSignRequestOptionSpecs.end());
+  std::vector<OptionRule> rules = kMetadataOptionRules;
+  rules.insert(rules.end(), kSignRequestOptionRules.begin(), kSignRequestOptionRules.end());
   rules.insert(rules.end(), {{"--output", "-o", true},
                              {"--depends", "", true},
                              {"--provides", "", true},

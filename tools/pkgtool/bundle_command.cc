@@ -62,8 +62,8 @@ void warnAboutBrokenSignatures(const std::string& file, const std::vector<std::s
 }  // namespace
 
 int runBundle(const std::vector<std::string>& args) {
-  std::vector<OptionRule> rules = kMetadataOptionSpecs;
-  rules.insert(rules.end(), kSignRequestOptionSpecs.begin(), kSignRequestOptionSpecs.end());
+  std::vector<OptionRule> rules = kMetadataOptionRules;
+  rules.insert(rules.end(), kSignRequestOptionRules.begin(), kSignRequestOptionRules.end());
   rules.insert(rules.end(), {{"--output", "-o", true},
                              {"--table", "", true},
                              {"--payload", "", true},

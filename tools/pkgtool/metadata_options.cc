@@ -8,7 +8,7 @@
 #include "pkgfile/package_format.h"
 #include "pkgtool/version_parse.h"
 
-const std::vector<OptionRule> kMetadataOptionSpecs = {
+const std::vector<OptionRule> kMetadataOptionRules = {
     {"--name", "", true},  {"--version", "", true}, {"--build-time", "", true},
     {"--arch", "", true},  {"--note", "", true},    {"--flags", "", true},
     {"--text2", "", true}, {"--text24", "", true},
@@ -56,7 +56,7 @@ int readMetadataOptions(std::string_view command, const ParsedOptions& options,
   return ExitOk;
 }
 
-bool parseEntrySpec(std::string_view text, DependencyEntry& entry) {
+bool parseEntryText(std::string_view text, DependencyEntry& entry) {
   std::vector<std::string_view> fields;
   for (;;) {
     const size_t colon = text.find(':');
@@ -82,7 +82,7 @@ int readEntryOptions(std::string_view command, const ParsedOptions& options,
                      std::string_view option, std::vector<DependencyEntry>& entries) {
   for (const std::string& text : options.all(option)) {
     DependencyEntry entry;
-    if (!parseEntrySpec(text, entry))
+    if (!parseEntryText(text, entry))
       return usageError(command, "invalid %s entry \"%s\"", std::string(option).c_str(),
                         text.c_str());
     entries.push_back(entry);

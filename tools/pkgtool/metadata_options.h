@@ -8,7 +8,7 @@
 
 // The identity and text options that "build" and "bundle" share: --name, --version,
 // --build-time, --arch, --note, --flags, --text2, --text24.
-extern const std::vector<OptionRule> kMetadataOptionSpecs;
+extern const std::vector<OptionRule> kMetadataOptionRules;
 
 // Fills the identity and texts of meta from those options. The build time defaults
 // to $SOURCE_DATE_EPOCH when set, else the current time. ExitOk, or ExitUsage after
@@ -18,7 +18,7 @@ int readMetadataOptions(std::string_view command, const ParsedOptions& options,
 
 // Reads "NAME[:MIN[:MAX[:PRIORITY]]]": versions as text (empty or missing: 0), a
 // signed priority (default 0), a name of 1 to 16 characters. False for anything else.
-bool parseEntrySpec(std::string_view text, DependencyEntry& entry);
+bool parseEntryText(std::string_view text, DependencyEntry& entry);
 
 // Appends an entry for every occurrence of the option. ExitOk or ExitUsage.
 int readEntryOptions(std::string_view command, const ParsedOptions& options,

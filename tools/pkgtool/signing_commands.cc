@@ -18,7 +18,7 @@ const std::vector<OptionRule> kSigningOptionRules = {
     {"--legacy-secret", "", true}, {"--eddsa-secret", "", true},
 };
 
-const std::vector<OptionRule> kSignRequestOptionSpecs = [] {
+const std::vector<OptionRule> kSignRequestOptionRules = [] {
   std::vector<OptionRule> rules = kSigningOptionRules;
   rules.push_back({"--sign", "", false});
   return rules;

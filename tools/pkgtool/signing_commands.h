@@ -20,7 +20,7 @@ int readSigningOptions(const ParsedOptions& options, SigningKeys& keys,
                        SignOptions& signOptions);
 
 // The signing options and "--sign", for build and bundle.
-extern const std::vector<OptionRule> kSignRequestOptionSpecs;
+extern const std::vector<OptionRule> kSignRequestOptionRules;
 
 // For build and bundle: sign is whether --sign was given; with it, the signing
 // options are read as above, without it they are refused. ExitOk or ExitUsage.
