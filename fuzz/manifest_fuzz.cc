@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const auto& [target, change] : first.entries()) {
     const Change* again = second.find(target);
     if (again == nullptr || again->argument != change.argument ||
-        (again->op != change.op && !(change.op == MoveTemp && again->op == Move)))
+        (again->op != change.op && !(change.op == ChangeOp::MoveTemp && again->op == ChangeOp::Move)))
       abort();
   }
   unlink(path.c_str());

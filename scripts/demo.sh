@@ -51,15 +51,15 @@ run "$pkgtool" build -o "$work/dhcp.zpk" --name dhcp --version 6.42.3 --depends 
   --note "dhcp client and server" --sign "$work/dhcp"
 run "$pkgtool" build -o "$work/ppp.zpk" --name ppp --version 6.42.3 --depends system:6.42 \
   --sign "$work/ppp"
-run "$pkgtool" bundle -o "$work/routeros.zpk" --name routeros --version 6.42.3 \
+run "$pkgtool" bundle -o "$work/core.zpk" --name core --version 6.42.3 \
   --note "the base bundle" --sign "$work/dhcp.zpk" "$work/ppp.zpk"
-run "$pkgtool" verify "$work/routeros.zpk"
+run "$pkgtool" verify "$work/core.zpk"
 run "$pkgtool" inspect "$work/wireless.zpk"
 
 say "Laying out the installed set in $root"
 # Kept images: the bundle in its database directory, wireless in the image directory.
-mkdir -p "$root/flash/var/pdb/routeros" "$root/flash/var/pdb/wireless"
-cp "$work/routeros.zpk" "$root/flash/var/pdb/routeros/image"
+mkdir -p "$root/flash/var/pdb/core" "$root/flash/var/pdb/wireless"
+cp "$work/core.zpk" "$root/flash/var/pdb/core/image"
 cp "$work/wireless.zpk" "$root/rw/pckg/.images/wireless"
 printf 'user\n' > "$root/flash/var/pdb/wireless/disabled"
 # Database directories: the system package and ntp, written as the installer writes them.

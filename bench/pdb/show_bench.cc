@@ -74,7 +74,7 @@ void layOutRoot(const fs::path& root) {
                                    std::to_string(1700000000 + n) + "\n");
     writeFile(dir / "deps", "system 103415808 0\n" + numbered("pkg-", (n + 1) % 1000) + " 0 0\n");
     if (n % 10 == 0) writeFile(dir / "provides", name + "-api 1 0 -1\n");
-    if (n % 4 == 0) writeFile(dir / "bundle", "routeros\n");
+    if (n % 4 == 0) writeFile(dir / "bundle", "core\n");
     std::string files;
     for (int f = 0; f < kFilesPerPackage; ++f)
       files += "flash/lib/" + name + "/part-" + std::to_string(f) + "\n";

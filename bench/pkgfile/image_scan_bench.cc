@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
   for (int round = 0; round < rounds; ++round) {
     const bench::Sample scan = measureReads(root, [&] {
       Repository& repository = Repository::instance();
-      return scanInstalledImages(repository, "", false) &&
+      return scanInstalledImages(repository, "") &&
              repository.packages.size() == names.size() &&
              repository.packages.front()->note == "kept image";
     });

@@ -125,16 +125,16 @@ void moveFile(const std::string& path, const std::string& source, bool progress)
 
 void apply(const ChangeSet& changes, bool progress) {
   for (const auto& [path, change] : changes.entries()) {
-    if (change.op == Delete)
+    if (change.op == ChangeOp::Delete)
       deletePath(path);
-    else if (change.op == Symlink)
+    else if (change.op == ChangeOp::Symlink)
       makeSymlink(path, change.argument);
   }
   // Every prepared file's data reaches the flash before a rename makes it live, so
   // that a power cut leaves each file wholly old or wholly new.
   sync();
   for (const auto& [path, change] : changes.entries())
-    if (change.op == Move || change.op == MoveTemp) moveFile(path, change.argument, progress);
+    if (change.op == ChangeOp::Move || change.op == ChangeOp::MoveTemp) moveFile(path, change.argument, progress);
   sync();
 }
 

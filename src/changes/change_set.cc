@@ -8,29 +8,29 @@
 #include <cerrno>
 #include <vector>
 
-void ChangeSet::put(const std::string& path, uint32_t op, const std::string& argument) {
+void ChangeSet::put(const std::string& path, ChangeOp op, const std::string& argument) {
   auto existing = entries_.find(path);
   if (existing == entries_.end()) {
     entries_.emplace(path, Change{op, argument});
     return;
   }
   // The superseded temporary file is of no further use.
-  if (existing->second.op == MoveTemp) unlink(existing->second.argument.c_str());
+  if (existing->second.op == ChangeOp::MoveTemp) unlink(existing->second.argument.c_str());
   existing->second = Change{op, argument};
 }
 
 void ChangeSet::putMove(const std::string& path, const std::string& source) {
-  put(path, Move, source);
+  put(path, ChangeOp::Move, source);
 }
 
 void ChangeSet::putSymlink(const std::string& path, const std::string& target) {
-  put(path, Symlink, target);
+  put(path, ChangeOp::Symlink, target);
 }
 
 void ChangeSet::remove(const std::string& path) {
   struct stat info;
   if (stat(path.c_str(), &info) == 0)
-    put(path, Delete, "");
+    put(path, ChangeOp::Delete, "");
   else
     entries_.erase(path);
 }
@@ -78,7 +78,7 @@ void ChangeSet::createFile(std::ofstream& out, const std::string& path, uint32_t
   }
   close(fd);
   if (mode != 0) chmod(name.c_str(), mode);
-  put(path, MoveTemp, name);
+  put(path, ChangeOp::MoveTemp, name);
   if (out.is_open()) out.close();
   out.clear();
   out.open(name, std::ios::out | std::ios::trunc | std::ios::binary);
@@ -86,7 +86,7 @@ void ChangeSet::createFile(std::ofstream& out, const std::string& path, uint32_t
 
 void ChangeSet::discard() {
   for (const auto& [path, change] : entries_)
-    if (change.op == MoveTemp) unlink(change.argument.c_str());
+    if (change.op == ChangeOp::MoveTemp) unlink(change.argument.c_str());
   entries_.clear();
 }
 

@@ -6,7 +6,7 @@
 #include <string>
 
 // Operation of one pending change (the numbers are stored nowhere but kept stable).
-enum ChangeOp : uint32_t {
+enum class ChangeOp : uint32_t {
   Move = 0,      // rename the prepared file in argument to the path
   MoveTemp = 1,  // as Move; the set owns the temporary file in argument
   Symlink = 3,   // make the path a symbolic link to argument
@@ -14,7 +14,7 @@ enum ChangeOp : uint32_t {
 };
 
 struct Change {
-  uint32_t op = Move;
+  ChangeOp op = ChangeOp::Move;
   std::string argument;
 };
 
@@ -28,7 +28,7 @@ class ChangeSet {
   ChangeSet& operator=(const ChangeSet&) = delete;
 
   // Enters or replaces the change for path; a replaced MoveTemp loses its file.
-  void put(const std::string& path, uint32_t op, const std::string& argument);
+  void put(const std::string& path, ChangeOp op, const std::string& argument);
   void putMove(const std::string& path, const std::string& source);
   void putSymlink(const std::string& path, const std::string& target);
   // Records the deletion of path if something exists there; otherwise forgets any

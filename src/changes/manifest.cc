@@ -71,14 +71,14 @@ void writeManifest(const ChangeSet& changes, const std::string& path) {
   std::ofstream out(path, std::ios::out | std::ios::trunc | std::ios::binary);
   for (const auto& [target, change] : changes.entries()) {
     switch (change.op) {
-      case Delete:
+      case ChangeOp::Delete:
         out << "U " << escape(target) << '\n';
         break;
-      case Symlink:
+      case ChangeOp::Symlink:
         out << "L " << escape(target) << ' ' << escape(change.argument) << '\n';
         break;
-      case Move:
-      case MoveTemp:
+      case ChangeOp::Move:
+      case ChangeOp::MoveTemp:
         out << "M " << escape(target) << ' ' << escape(change.argument) << '\n';
         break;
       default:
@@ -99,10 +99,11 @@ bool readManifest(ChangeSet& changes, const std::string& path) {
     if (count < 2) return false;
     const std::string_view kind = fields[0];
     if (kind == "U") {
-      changes.put(unescape(fields[1]), Delete, "");
+      changes.put(unescape(fields[1]), ChangeOp::Delete, "");
     } else if (kind == "L" || kind == "M") {
       if (count < 3) return false;
-      changes.put(unescape(fields[1]), kind == "L" ? Symlink : Move, unescape(fields[2]));
+      const ChangeOp op = kind == "L" ? ChangeOp::Symlink : ChangeOp::Move;
+      changes.put(unescape(fields[1]), op, unescape(fields[2]));
     }
   }
   return !changes.isEmpty();

@@ -20,7 +20,12 @@ int main(int argc, char** argv) {
   Settings settings;
   if (!parseCommandLine(argc, argv, settings)) return 0;
 
-  if (!settings.root.empty() && chroot(settings.root.c_str()) != 0) perror("chroot");
+  // A root that cannot be entered ends the run: going on would change the running
+  // system instead of the image the caller named.
+  if (!settings.root.empty() && chroot(settings.root.c_str()) != 0) {
+    perror("chroot");
+    return 1;
+  }
   if (chdir("/") != 0) {
     // Nothing to do: the run goes on in the current directory.
   }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "model/scheduled_action.h"
 #include "model/version.h"
 
 // Bits of Package::flags that the installer acts on; other bits are carried unchanged.
@@ -60,7 +61,6 @@ class PackageFile : public Package {
   ~PackageFile() override;
 
   std::string path;
-  std::string sourcePath;
   uint32_t declaredSize = 0;
   bool altMagic = false;  // the file header carries 0xA1100FFB
 };
@@ -72,14 +72,14 @@ class InstalledPackage : public Package {
   ~InstalledPackage() override;
 
   // Reads the package's database files and schedule word into this record.
-  // Problems only set scheduledAction to 1 (uninstall).
+  // Problems only set scheduledAction to Uninstall.
   void loadMetadata();
 
   std::set<std::string> files;  // absolute paths, byte order
   DependencyEntry bundle;       // empty name: not from a bundle
   bool disabled = false;
   bool userChosen = false;
-  uint32_t scheduledAction = 0;  // 0 none, 1 uninstall, 2 enable, 3 disable
+  ScheduledAction scheduledAction = ScheduledAction::None;
 };
 
 // package name, "-", version text.

@@ -12,18 +12,10 @@
 #include <fstream>
 #include <memory>
 
+#include "model/safe_names.h"
 #include "pdb/repository.h"
 #include "platform/file_handles.h"
 #include "pkgfile/discovery.h"
-
-namespace {
-
-constexpr uint32_t kUninstall = 1;
-constexpr uint32_t kEnable = 2;
-constexpr uint32_t kDisable = 3;
-
-
-}  // namespace
 
 bool readEntryList(const std::string& path, std::vector<DependencyEntry>& entries,
                    bool withPriority) {
@@ -52,11 +44,11 @@ void InstalledPackage::loadMetadata() {
   if (version == 0) {
     {
       std::ifstream in(dir + "version");
-      if (!(in >> version >> buildTime)) scheduledAction = kUninstall;
+      if (!(in >> version >> buildTime)) scheduledAction = ScheduledAction::Uninstall;
     }
-    if (!readEntryList(dir + "deps", dependencies, false)) scheduledAction = kUninstall;
-    if (!readEntryList(dir + "provides", provides, true)) scheduledAction = kUninstall;
-    if (!readEntryList(dir + "conflicts", conflicts, false)) scheduledAction = kUninstall;
+    if (!readEntryList(dir + "deps", dependencies, false)) scheduledAction = ScheduledAction::Uninstall;
+    if (!readEntryList(dir + "provides", provides, true)) scheduledAction = ScheduledAction::Uninstall;
+    if (!readEntryList(dir + "conflicts", conflicts, false)) scheduledAction = ScheduledAction::Uninstall;
     {
       // A bundle member comes from its bundle's image; one that names a bundle
       // but reached this point lost that image and is taken away.
@@ -64,7 +56,7 @@ void InstalledPackage::loadMetadata() {
       std::string word;
       if (in >> word) {
         bundle = DependencyEntry{word, 0, 0, 0};
-        scheduledAction = kUninstall;
+        scheduledAction = ScheduledAction::Uninstall;
       }
     }
     const std::string filesPath = dir + "files";
@@ -97,12 +89,12 @@ void InstalledPackage::loadMetadata() {
   std::string word;
   if (!(schedule >> word)) return;
   if (word == "uninstall") {
-    scheduledAction = kUninstall;
+    scheduledAction = ScheduledAction::Uninstall;
   } else if (word == "enable") {
-    scheduledAction = kEnable;
+    scheduledAction = ScheduledAction::Enable;
     userChosen = true;
   } else if (word == "disable") {
-    scheduledAction = kDisable;
+    scheduledAction = ScheduledAction::Disable;
     userChosen = true;
   }
 }
@@ -110,20 +102,21 @@ void InstalledPackage::loadMetadata() {
 void Repository::open(const std::string& architecture, bool quietOutput) {
   quiet = quietOutput;
   arch = architecture;
-  if (!scanInstalledImages(*this, "", false)) {
+  if (!scanInstalledImages(*this, "")) {
     warning("could not open repo");
     return;
   }
-  scanInstalledImages(*this, "/rw/pckg/.images/", true);
+  scanInstalledImages(*this, "/rw/pckg/.images/");
 
   const DirectoryHandle directory(opendir("/flash/var/pdb/"));
   if (!directory) return;
   for (const auto& package : packages) package->loadMetadata();
 
-  // Packages without an image are known only from their directories. Names read
-  // here are plain directory entries, never "" or holding "/".
+  // Packages without an image are known only from their directories. A directory
+  // name with a blank or a control character is no package name: it would forge a
+  // row of the listing and could not survive the database's text files.
   while (const dirent* entry = readdir(directory.get())) {
-    if (entry->d_name[0] == '.') continue;
+    if (entry->d_name[0] == '.' || !isSafePackageName(entry->d_name)) continue;
     if (findPackage(entry->d_name) != -1) continue;
     auto package = std::make_unique<InstalledPackage>(entry->d_name);
     package->loadMetadata();

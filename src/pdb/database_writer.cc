@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "changes/change_set.h"
+#include "model/safe_names.h"
 #include "pdb/repository.h"
 
 namespace {

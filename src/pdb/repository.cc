@@ -21,8 +21,3 @@ InstalledPackage* Repository::findPackageRecord(const std::string& name) const {
 std::string databaseDir(const Package& package) {
   return "/flash/var/pdb/" + package.name + "/";
 }
-
-bool isSafePackageName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." &&
-         name.find('/') == std::string::npos;
-}

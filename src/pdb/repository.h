@@ -50,7 +50,3 @@ class Repository {
 
 // "/flash/var/pdb/" + name + "/": the package's database directory.
 std::string databaseDir(const Package& package);
-
-// False for a name that would put databaseDir outside its own directory: empty,
-// ".", "..", or holding a "/".
-bool isSafePackageName(const std::string& name);

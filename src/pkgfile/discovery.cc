@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <string_view>
 
+#include "model/safe_names.h"
 #include "pdb/repository.h"
 #include "pkgfile/package_reader.h"
 #include "platform/file_handles.h"
@@ -25,7 +26,8 @@ void wantParts(PackageReader& reader, std::initializer_list<uint32_t> types) {
 
 // Reads one package file into record; false when it is not whole.
 bool readPackageFile(PackageFile& record) {
-  std::ifstream file(record.path, std::ios::binary);
+  std::ifstream file;
+  if (!openRegularFile(file, record.path)) return false;
   PackageReader reader(file, true);
   record.declaredSize = reader.declaredSize;
   struct stat info;
@@ -61,7 +63,6 @@ void scanPackageFiles(const std::string& directory,
 
     auto record = std::make_unique<PackageFile>();
     record->path = path;
-    record->sourcePath = path;
     if (readPackageFile(*record))
       found.push_back(std::move(record));
     else
@@ -69,18 +70,18 @@ void scanPackageFiles(const std::string& directory,
   }
 }
 
-bool scanInstalledImages(Repository& repository, const std::string& imageDirectory,
-                         bool useImageDirectory) {
+bool scanInstalledImages(Repository& repository, const std::string& imageDirectory) {
   const DirectoryHandle listing(opendir("/flash/var/pdb/"));
   if (!listing) return false;
   while (const dirent* entry = readdir(listing.get())) {
     const std::string name = entry->d_name;
     if (name.empty() || name[0] == '.') continue;
+    if (!isSafePackageName(name)) continue;
     auto record = std::make_unique<InstalledPackage>(name);
     const std::string imagePath =
-        useImageDirectory ? imageDirectory + name : databaseDir(*record) + "image";
-    std::ifstream image(imagePath, std::ios::binary);
-    if (!image.is_open()) continue;
+        imageDirectory.empty() ? databaseDir(*record) + "image" : imageDirectory + name;
+    std::ifstream image;
+    if (!openRegularFile(image, imagePath)) continue;
 
     // Without digest the reader seeks over the payload and the file container, so
     // only the header parts of an image are read.
@@ -96,12 +97,14 @@ bool scanInstalledImages(Repository& repository, const std::string& imageDirecto
         // nothing worth keeping and the loop would not advance.
         if (!readHeader(*member, reader) && reader.currentPart == PackageHeaderPart) break;
         member->bundle = bundle;
-        repository.packages.push_back(std::move(member));
+        // A member name that is not a safe package name would have its database
+        // files read from outside the database, and could forge a listing row.
+        if (isSafePackageName(member->name)) repository.packages.push_back(std::move(member));
       }
     } else {
       readHeader(*record, reader);
     }
-    repository.packages.push_back(std::move(record));
+    if (isSafePackageName(record->name)) repository.packages.push_back(std::move(record));
   }
   return true;
 }

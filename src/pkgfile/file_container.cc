@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "changes/change_set.h"
+#include "model/safe_names.h"
 #include "pdb/repository.h"
 #include "pkgfile/package_format.h"
 #include "pkgfile/package_reader.h"
@@ -18,20 +19,6 @@ constexpr size_t kCopyChunk = 16384;  // file data moves in steps of this size
 constexpr size_t kSkipChunk = 1024;   // passed-over data is inflated and dropped in these
 
 const std::streambuf::pos_type kBadPosition{std::streambuf::off_type(-1)};
-
-// A container entry must not climb out of the flash root: no ".." component may
-// appear anywhere in its target path (the package name of a disabled package
-// included).
-bool staysInsideFlash(const std::string& target) {
-  size_t start = 0;
-  while (start <= target.size()) {
-    size_t end = target.find('/', start);
-    if (end == std::string::npos) end = target.size();
-    if (target.compare(start, end - start, "..") == 0) return false;
-    start = end + 1;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -124,13 +111,16 @@ bool extractFiles(InstalledPackage& package, ChangeSet& changes, PackageReader& 
     if (inflating->sgetn(reinterpret_cast<char*>(header), sizeof header) !=
         static_cast<std::streamsize>(sizeof header))
       return true;  // the container ends where no whole entry header follows
-    const uint16_t mode = readLe16(header);
-    const uint8_t passOver = header[23];
-    const uint32_t dataLength = readLe32(header + 24);
-    const uint16_t nameLength = readLe16(header + 28);
+    const ContainerEntryHeader entry = decodeContainerEntryHeader(header);
 
-    std::string name(nameLength, '\0');
-    if (inflating->sgetn(name.data(), nameLength) != nameLength) {
+    std::string name(entry.nameLength, '\0');
+    if (inflating->sgetn(name.data(), entry.nameLength) != entry.nameLength) {
+      repository.reportBrokenPackage(package);
+      return false;
+    }
+    // A name that climbs out of the flash root, or that the one-path-a-line "files"
+    // list cannot hold, makes the package broken whatever the entry is.
+    if (!isSafeContainerName(name)) {
       repository.reportBrokenPackage(package);
       return false;
     }
@@ -138,26 +128,29 @@ bool extractFiles(InstalledPackage& package, ChangeSet& changes, PackageReader& 
     if (package.disabled) target += "/x/" + package.name;
     if (name.empty() || name[0] != '/') target += '/';
     target += name;
-    if (!staysInsideFlash(target)) {
+
+    if (!entry.createsFile()) {
+      // A failed skip leaves the inflated stream at its end, so the next header read
+      // ends the container.
+      inflating->pubseekoff(entry.dataLength, std::ios_base::cur, std::ios_base::in);
+      continue;
+    }
+    // A file must land on a path of its own: an empty, "." or doubled-slash
+    // component would aim the move at a directory, and removing the package later
+    // would pass such a path over.
+    if (!isInstalledFilePath(target)) {
       repository.reportBrokenPackage(package);
       return false;
     }
 
-    if ((mode & 0xF000) != kRegularFileType || passOver != 0) {
-      // A failed skip leaves the inflated stream at its end, so the next header read
-      // ends the container.
-      inflating->pubseekoff(dataLength, std::ios_base::cur, std::ios_base::in);
-      continue;
-    }
-
     std::ofstream out;
-    changes.createFile(out, target, dataLength, mode);
+    changes.createFile(out, target, entry.dataLength, entry.mode);
     if (!out.is_open()) {
       repository.reportCreateFailure(package, name);
       return false;
     }
     package.files.insert(target);
-    for (uint32_t left = dataLength; left != 0;) {
+    for (uint32_t left = entry.dataLength; left != 0;) {
       const auto chunk = static_cast<std::streamsize>(std::min<size_t>(left, kCopyChunk));
       if (inflating->sgetn(data.data(), chunk) != chunk) {
         repository.reportBrokenPackage(package);

@@ -49,7 +49,10 @@ enum PartType : uint16_t {
 //   2 not read[21]   23 pass-over byte (non-zero: entry passed over)
 //  24 data length (u32)   28 name length (u16)   30 name   30+name length data
 constexpr size_t kContainerEntryHeaderSize = 30;
+constexpr uint16_t kFileTypeMask = 0xF000;
 constexpr uint16_t kRegularFileType = 0x8000;
+constexpr uint16_t kDirectoryType = 0x4000;
+constexpr uint16_t kSymlinkType = 0xA000;
 
 inline uint16_t readLe16(const uint8_t* bytes) {
   return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
@@ -74,4 +77,34 @@ inline std::string readNameField(const uint8_t* field) {
   size_t length = 0;
   while (length < kNameFieldSize && field[length] != 0) ++length;
   return std::string(reinterpret_cast<const char*>(field), length);
+}
+
+// The fields of a container entry header that anything reads.
+struct ContainerEntryHeader {
+  uint16_t mode = 0;
+  uint8_t passOver = 0;
+  uint32_t dataLength = 0;
+  uint16_t nameLength = 0;
+
+  uint16_t fileType() const { return mode & kFileTypeMask; }
+  // Only a regular file that is not passed over creates a file.
+  bool createsFile() const { return fileType() == kRegularFileType && passOver == 0; }
+};
+
+inline ContainerEntryHeader decodeContainerEntryHeader(const uint8_t* bytes) {
+  ContainerEntryHeader header;
+  header.mode = readLe16(bytes);
+  header.passOver = bytes[23];
+  header.dataLength = readLe32(bytes + 24);
+  header.nameLength = readLe16(bytes + 28);
+  return header;
+}
+
+// The 30 header bytes of an entry; the bytes nothing reads are zero.
+inline void encodeContainerEntryHeader(const ContainerEntryHeader& header, uint8_t* bytes) {
+  for (size_t i = 0; i < kContainerEntryHeaderSize; ++i) bytes[i] = 0;
+  writeLe16(bytes, header.mode);
+  bytes[23] = header.passOver;
+  writeLe32(bytes + 24, header.dataLength);
+  writeLe16(bytes + 28, header.nameLength);
 }

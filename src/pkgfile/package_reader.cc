@@ -10,6 +10,18 @@ constexpr uint32_t kSkipChunk = 16384;
 
 const std::streambuf::pos_type kBadPosition{std::streambuf::off_type(-1)};
 
+// Runs an operation on another stream buffer. The standard library's file buffer
+// throws on a read error (EIO, or a directory opened as a file); to the reader that
+// is a failed read, as at the end of a cut file, and nothing gets through.
+template <typename Operation, typename Result>
+Result guarded(Operation operation, Result failed) {
+  try {
+    return operation();
+  } catch (...) {
+    return failed;
+  }
+}
+
 // Reads exactly count bytes into out; false (and a failed stream) when fewer arrive.
 bool readExactly(PackageReader& reader, uint8_t* out, std::streamsize count) {
   reader.read(reinterpret_cast<char*>(out), count);
@@ -42,16 +54,27 @@ PartStreamBuffer::~PartStreamBuffer() = default;
 
 void PartStreamBuffer::finishDigest() { currentDigest_->finish(digestValue_); }
 
+std::streamsize PartStreamBuffer::sourceRead(char* out, std::streamsize count) {
+  return guarded([&] { return source_->sgetn(out, count); }, std::streamsize{0});
+}
+
+void PartStreamBuffer::copyToTee(const char* bytes, std::streamsize count) {
+  if (tee_ == nullptr || count <= 0) return;
+  const std::streamsize written =
+      guarded([&] { return tee_->sputn(bytes, count); }, std::streamsize{0});
+  if (written != count) teeFailed_ = true;
+}
+
 void PartStreamBuffer::account(const char* bytes, std::streamsize count) {
   if (count <= 0) return;
-  if (tee_ != nullptr) tee_->sputn(bytes, count);
+  copyToTee(bytes, count);
   if (digesting_) currentDigest_->update(bytes, static_cast<size_t>(count));
 }
 
 std::streamsize PartStreamBuffer::take(char* out, std::streamsize count, bool digest) {
   count = std::min<std::streamsize>(count, remaining_);
   if (count <= 0) return 0;
-  const std::streamsize got = source_->sgetn(out, count);
+  const std::streamsize got = sourceRead(out, count);
   if (got <= 0) return 0;
   remaining_ -= static_cast<uint32_t>(got);
   // Bytes given back earlier were digested and teed when first taken.
@@ -60,8 +83,8 @@ std::streamsize PartStreamBuffer::take(char* out, std::streamsize count, bool di
   if (got > passed) {
     if (digest)
       account(out + passed, got - passed);
-    else if (tee_ != nullptr)
-      tee_->sputn(out + passed, got - passed);
+    else
+      copyToTee(out + passed, got - passed);
   }
   return got;
 }
@@ -85,7 +108,8 @@ std::streamsize PartStreamBuffer::readUndigested(char* out, std::streamsize coun
 }
 
 bool PartStreamBuffer::seekSource(int64_t delta) {
-  return source_->pubseekoff(delta, std::ios_base::cur, std::ios_base::in) != kBadPosition;
+  return guarded([&] { return source_->pubseekoff(delta, std::ios_base::cur, std::ios_base::in); },
+                 kBadPosition) != kBadPosition;
 }
 
 bool PartStreamBuffer::skipRest() {
@@ -112,11 +136,11 @@ bool PartStreamBuffer::positionAt(uint32_t p) {
 
 bool PartStreamBuffer::readFileHeader(uint8_t* out) {
   if (source_ == nullptr) return false;
-  if (source_->sgetn(reinterpret_cast<char*>(out), kFileHeaderSize) !=
+  if (sourceRead(reinterpret_cast<char*>(out), kFileHeaderSize) !=
       static_cast<std::streamsize>(kFileHeaderSize))
     return false;
   // The file header is copied but never digested.
-  if (tee_ != nullptr) tee_->sputn(reinterpret_cast<const char*>(out), kFileHeaderSize);
+  copyToTee(reinterpret_cast<const char*>(out), kFileHeaderSize);
   partStart_ = kFileHeaderSize;
   return true;
 }
@@ -124,7 +148,7 @@ bool PartStreamBuffer::readFileHeader(uint8_t* out) {
 bool PartStreamBuffer::readPartHeader(uint16_t& type) {
   if (source_ == nullptr) return false;
   uint8_t header[kPartHeaderSize];
-  if (source_->sgetn(reinterpret_cast<char*>(header), kPartHeaderSize) !=
+  if (sourceRead(reinterpret_cast<char*>(header), kPartHeaderSize) !=
       static_cast<std::streamsize>(kPartHeaderSize))
     return false;
   type = readLe16(header);
@@ -133,7 +157,7 @@ bool PartStreamBuffer::readPartHeader(uint16_t& type) {
   const uint64_t payloadStart = uint64_t{partStart_} + partLength_ + kPartHeaderSize;
   if (payloadStart + length > std::numeric_limits<uint32_t>::max()) return false;
 
-  if (tee_ != nullptr) tee_->sputn(reinterpret_cast<const char*>(header), kPartHeaderSize);
+  copyToTee(reinterpret_cast<const char*>(header), kPartHeaderSize);
   if (digesting_) {
     // A package's signature covers everything from its own header part on, so each
     // type-1 header closes the previous package's digest.
@@ -150,12 +174,12 @@ bool PartStreamBuffer::readPartHeader(uint16_t& type) {
 
 PartStreamBuffer::int_type PartStreamBuffer::underflow() {
   if (remaining_ == 0) return traits_type::eof();
-  return source_->sgetc();
+  return guarded([&] { return source_->sgetc(); }, traits_type::eof());
 }
 
 PartStreamBuffer::int_type PartStreamBuffer::uflow() {
   if (remaining_ == 0) return traits_type::eof();
-  const int_type c = source_->sbumpc();
+  const int_type c = guarded([&] { return source_->sbumpc(); }, traits_type::eof());
   if (traits_type::eq_int_type(c, traits_type::eof())) return c;
   --remaining_;
   if (skipCount_ != 0) {
@@ -173,9 +197,13 @@ std::streamsize PartStreamBuffer::xsgetn(char* out, std::streamsize count) {
 
 PartStreamBuffer::int_type PartStreamBuffer::pbackfail(int_type c) {
   if (remaining_ == partLength_) return traits_type::eof();
-  const int_type back = traits_type::eq_int_type(c, traits_type::eof())
-                            ? source_->sungetc()
-                            : source_->sputbackc(traits_type::to_char_type(c));
+  const int_type back = guarded(
+      [&] {
+        return traits_type::eq_int_type(c, traits_type::eof())
+                   ? source_->sungetc()
+                   : source_->sputbackc(traits_type::to_char_type(c));
+      },
+      traits_type::eof());
   if (traits_type::eq_int_type(back, traits_type::eof())) return back;
   if (digesting_ || tee_ != nullptr) ++skipCount_;
   ++remaining_;
@@ -184,7 +212,9 @@ PartStreamBuffer::int_type PartStreamBuffer::pbackfail(int_type c) {
 
 std::streamsize PartStreamBuffer::showmanyc() {
   if (remaining_ == 0) return -1;
-  return std::min<std::streamsize>(remaining_, source_->in_avail());
+  const std::streamsize available =
+      guarded([&] { return source_->in_avail(); }, std::streamsize{0});
+  return std::min<std::streamsize>(remaining_, available);
 }
 
 PartStreamBuffer::pos_type PartStreamBuffer::seekoff(off_type offset,

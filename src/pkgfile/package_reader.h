@@ -11,7 +11,8 @@
 #include "platform/crypto.h"
 
 // Stream buffer over one part of a package file at a time. It keeps no buffer of
-// its own: reads go straight to the source. Every byte consumed from the source is
+// its own: reads go straight to the source. A read error of the source, thrown or
+// reported, is a short read: no exception leaves this buffer. Every byte consumed from the source is
 // copied to the tee (when there is one) and, while digesting, fed to the running
 // digest; bytes given back and read again are not fed twice.
 //
@@ -38,6 +39,9 @@ class PartStreamBuffer : public std::streambuf {
   // digested; remaining drops by the bytes read. Returns the count read.
   std::streamsize readUndigested(char* out, std::streamsize count);
 
+  // A write to the tee failed: its copy of the stream is incomplete.
+  bool teeFailed() const { return teeFailed_; }
+
  protected:
   int_type underflow() override;
   int_type uflow() override;
@@ -58,6 +62,9 @@ class PartStreamBuffer : public std::streambuf {
   // Consumes and drops count payload bytes; false when fewer arrive.
   bool discard(uint32_t count);
   void account(const char* bytes, std::streamsize count);
+  // Reads from the source; a read error, thrown or not, is a short read.
+  std::streamsize sourceRead(char* out, std::streamsize count);
+  void copyToTee(const char* bytes, std::streamsize count);
   // Reads the 8-byte file header into out (teed when whole); false when cut short.
   bool readFileHeader(uint8_t* out);
   // Reads the next 6-byte part header, tees it, applies the digest rules and makes
@@ -80,6 +87,7 @@ class PartStreamBuffer : public std::streambuf {
   Digest* currentDigest_;
   bool digesting_;
   uint32_t skipCount_ = 0;
+  bool teeFailed_ = false;
   uint8_t digestValue_[32] = {};
 };
 

@@ -25,7 +25,6 @@ void Digest::finish(uint8_t* out) {
   EVP_DigestInit_ex(state_->context, state_->algorithm, nullptr);
 }
 
-size_t Digest::size() const { return EVP_MD_get_size(state_->algorithm); }
 
 SHA1::SHA1() : Digest(EVP_sha1()) {}
 SHA256::SHA256() : Digest(EVP_sha256()) {}

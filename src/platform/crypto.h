@@ -6,8 +6,8 @@
 
 // Stand-in for the router's crypto library, over OpenSSL's libcrypto.
 
-// A running digest: feed bytes with update(); finish() writes the digest (size()
-// bytes) and starts a fresh one.
+// A running digest: feed bytes with update(); finish() writes the digest (20 bytes
+// for SHA-1, 32 for SHA-256) and starts a fresh one.
 class Digest {
  public:
   virtual ~Digest();
@@ -15,7 +15,6 @@ class Digest {
   Digest& operator=(const Digest&) = delete;
   void update(const void* data, size_t length);
   void finish(uint8_t* out);
-  size_t size() const;
 
  protected:
   explicit Digest(const void* algorithm);

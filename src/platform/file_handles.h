@@ -1,9 +1,12 @@
 #pragma once
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <memory>
+#include <string>
 
 // A file descriptor closed when it goes out of scope.
 class FileDescriptor {
@@ -34,3 +37,13 @@ struct DirectoryCloser {
 };
 // An open directory stream, closed when it goes out of scope.
 using DirectoryHandle = std::unique_ptr<DIR, DirectoryCloser>;
+
+// Opens path for binary reading only when it is a regular file. Anything else
+// counts as a file that cannot be opened: a FIFO would block the open for ever, and
+// a directory opens but fails every read.
+inline bool openRegularFile(std::ifstream& in, const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  in.open(path, std::ios::binary);
+  return in.is_open();
+}

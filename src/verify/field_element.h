@@ -30,8 +30,6 @@ struct FieldElement {
   }
 };
 
-inline FieldElement copy(const FieldElement& a) { return a; }
-
 // Limb-wise sum of two carried values.
 inline FieldElement add(const FieldElement& a, const FieldElement& b) {
   FieldElement r;
@@ -98,8 +96,6 @@ struct FieldElement51 {
 };
 
 using CurveElement = FieldElement51;
-
-inline FieldElement51 copy(const FieldElement51& a) { return a; }
 
 // Limb-wise sum.
 inline FieldElement51 add(const FieldElement51& a, const FieldElement51& b) {

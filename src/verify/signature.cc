@@ -139,16 +139,26 @@ Element combine(const uint8_t e[32], const uint8_t s[32], const KnownDifferences
 
 }  // namespace
 
+std::array<uint8_t, 32> legacyChallenge(const uint8_t digest[32], const uint8_t r[16]) {
+  std::array<uint8_t, 32> e = legacyHash(digest, 20);
+  for (int i = 0; i < 16; ++i) e[8 + i] ^= r[i];
+  e[0] &= 0xF8;
+  e[31] = (e[31] & 0x7F) | 0x40;
+  return e;
+}
+
+bool verifyEddsaSignature(const uint8_t digest[32], const uint8_t signature[64],
+                          const uint8_t publicKey[32]) {
+  return eddsa::verify(asn1::blob{publicKey, publicKey + 32}, asn1::blob{digest, digest + 32},
+                       asn1::blob{signature, signature + 64});
+}
+
 template <typename Element>
 bool verifyLegacySignatureIn(const uint8_t digest[32], const uint8_t signature[68],
                              const uint8_t publicKey[32]) {
   const uint8_t* r = signature + 20;
   const uint8_t* s = signature + 36;
-  std::array<uint8_t, 32> e = legacyHash(digest, 20);
-  for (int i = 0; i < 16; ++i) e[8 + i] ^= r[i];
-  e[0] &= 0xF8;
-  e[31] = (e[31] & 0x7F) | 0x40;
-
+  const std::array<uint8_t, 32> e = legacyChallenge(digest, r);
   Bytes32 w = toBytes(combine(e.data(), s, recoverPoints<Element>(publicKey)));
   std::array<uint8_t, 32> check = legacyHash(w.data(), w.size());
   return std::memcmp(check.data(), r, 16) == 0;
@@ -170,8 +180,10 @@ bool verifySignature(PackageReader& reader, int level) {
   return verifySignature(reader, level, legacyPublicKey, eddsaPublicKey);
 }
 
-bool verifySignature(PackageReader& reader, int level, const uint8_t legacyKey[32],
-                     const uint8_t eddsaKey[32]) {
+bool checkSignatureForms(PackageReader& reader, const uint8_t legacyKey[32],
+                         const uint8_t eddsaKey[32], LegacyCheck legacyCheck,
+                         SignatureCheck& forms) {
+  forms = SignatureCheck{};
   if (reader.currentPart != SignaturePart) return false;
   PartStreamBuffer& parts = reader.parts();
   if (!parts.digesting()) return false;
@@ -179,17 +191,28 @@ bool verifySignature(PackageReader& reader, int level, const uint8_t legacyKey[3
   uint8_t digest[32];
   std::memcpy(digest, parts.digestValue(), sizeof digest);
 
-  uint32_t available = parts.remaining();
-  std::streamsize wanted = available >= kFullSignatureSize     ? kFullSignatureSize
-                           : available >= kLegacySignatureSize ? kLegacySignatureSize
-                                                               : 0;
+  const uint32_t available = parts.remaining();
+  const std::streamsize wanted = available >= kFullSignatureSize     ? kFullSignatureSize
+                                 : available >= kLegacySignatureSize ? kLegacySignatureSize
+                                                                     : 0;
   if (wanted == 0) return false;
   uint8_t signature[kFullSignatureSize];
   if (parts.readUndigested(reinterpret_cast<char*>(signature), wanted) != wanted) return false;
 
-  if (wanted == static_cast<std::streamsize>(kFullSignatureSize) &&
-      eddsa::verify(asn1::blob{eddsaKey, eddsaKey + 32}, asn1::blob{digest, digest + 32},
-                    asn1::blob{signature + kLegacySignatureSize, signature + kFullSignatureSize}))
-    return true;
-  return level == 1 && verifyLegacySignature(digest, signature, legacyKey);
+  forms.hasLegacy = true;
+  forms.hasEddsa = wanted == static_cast<std::streamsize>(kFullSignatureSize);
+  forms.eddsaValid =
+      forms.hasEddsa && verifyEddsaSignature(digest, signature + kLegacySignatureSize, eddsaKey);
+  if (legacyCheck == LegacyCheck::Always ||
+      (legacyCheck == LegacyCheck::WhenEddsaFails && !forms.eddsaValid))
+    forms.legacyValid = verifyLegacySignature(digest, signature, legacyKey);
+  return true;
+}
+
+bool verifySignature(PackageReader& reader, int level, const uint8_t legacyKey[32],
+                     const uint8_t eddsaKey[32]) {
+  const LegacyCheck legacyCheck = level == 1 ? LegacyCheck::WhenEddsaFails : LegacyCheck::Never;
+  SignatureCheck forms;
+  if (!checkSignatureForms(reader, legacyKey, eddsaKey, legacyCheck, forms)) return false;
+  return forms.eddsaValid || (level == 1 && forms.legacyValid);
 }

@@ -88,9 +88,9 @@ TEST(Manifest, EscapedRoundTripAndReadingUpToAnEmptyOrMalformedLine) {
   ScratchRoot root;
   const std::string file = root.at("ram/MANIFEST");
   ChangeSet changes;
-  changes.put("/flash/a b", MoveTemp, "/ram/x\\y");
+  changes.put("/flash/a b", ChangeOp::MoveTemp, "/ram/x\\y");
   changes.putSymlink("/flash/tab\there", "new\nline");
-  changes.put("/flash/\\040 literal", Delete, "");
+  changes.put("/flash/\\040 literal", ChangeOp::Delete, "");
   writeManifest(changes, file);
   EXPECT_EQ(readFile(file), "U /flash/\\134040\\040literal\nM /flash/a\\040b /ram/x\\134y\n"
                             "L /flash/tab\\011here new\\012line\n");

@@ -18,7 +18,7 @@ std::string create(ChangeSet& changes, const std::string& path, uint32_t sizeHin
   std::ofstream out;
   changes.createFile(out, path, sizeHint, 0);
   const Change* change = changes.find(path);
-  return change != nullptr && change->op == MoveTemp && out.is_open() ? change->argument : "";
+  return change != nullptr && change->op == ChangeOp::MoveTemp && out.is_open() ? change->argument : "";
 }
 
 TEST(ChangeSet, EntriesOwnOnlyTheirTemporariesAndUseTmpWithoutRam) {

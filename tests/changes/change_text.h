@@ -6,8 +6,10 @@
 // a whole set is compared in one expectation: M Move, T MoveTemp, L Symlink, U Delete.
 inline std::string changeText(const ChangeSet& changes) {
   std::string text;
-  for (const auto& [path, change] : changes.entries())
-    text += std::string(1, "MT?LU?"[change.op < 5 ? change.op : 5]) + " " + path +
+  for (const auto& [path, change] : changes.entries()) {
+    const auto op = static_cast<uint32_t>(change.op);
+    text += std::string(1, "MT?LU?"[op < 5 ? op : 5]) + " " + path +
             (change.argument.empty() ? "" : " " + change.argument) + "\n";
+  }
   return text;
 }

@@ -22,10 +22,10 @@ TEST(PackageRemoval, RecordsItsFilesDatabaseDirectoryImageAndOnlyALastBootImage)
       InstalledPackage package(name);
       package.files = std::move(files);
       package.flags = flags;
-      package.scheduledAction = 3;
+      package.scheduledAction = ScheduledAction::Disable;
       ChangeSet changes;
       removePackageFiles(package, changes);
-      EXPECT_TRUE(package.files.empty() && package.scheduledAction == 0);
+      EXPECT_TRUE(package.files.empty() && package.scheduledAction == ScheduledAction::None);
       return changeText(changes);
     };
     // Only plain paths below "/flash/" can be installed files.

@@ -76,20 +76,22 @@ TEST_F(InstallerRoot, ArgumentsBeforeTheMode) {
   root.write("inner/flash/var/pdb/inner/version", "1 2\n");
   const struct {
     std::vector<std::string> arguments;
+    int status;
     std::string out, err;
   } cases[] = {
-      {{"--show", "--cleanup"}, kHeader, ""},
-      {{"--cleanup", "--show", "--bogus"}, "", ""},
-      {{"-", "--show", "--bogus"}, "", ""},
-      {{"-r", "/no/such/root", "--show"}, kHeader, "chroot: No such file or directory\n"},
-      {{"-r", "/no/such/root", "-r", "/inner", "--show"},
+      {{"--show", "--cleanup"}, 0, kHeader, ""},
+      {{"--cleanup", "--show", "--bogus"}, 0, "", ""},
+      {{"-", "--show", "--bogus"}, 0, "", ""},
+      // A root that cannot be entered ends the run before anything else happens.
+      {{"-r", "/no/such/root", "--show"}, 1, "", "chroot: No such file or directory\n"},
+      {{"-r", "/no/such/root", "-r", "/inner", "--show"}, 0,
        kHeader + "inner" + std::string(11 + 4, ' ') + "0.01" + std::string(9 + 1, ' ') +
            "Jan/01/1970 00:00:02 " + std::string(40, ' ') + "\n",
        ""},
   };
   for (const auto& c : cases) {
     const RunResult run = runInChroot(root, c.arguments);
-    EXPECT_EQ(run.status, 0) << c.arguments[0];
+    EXPECT_EQ(run.status, c.status) << c.arguments[0];
     EXPECT_EQ(run.out, c.out) << c.arguments[0];
     EXPECT_EQ(run.err, c.err) << c.arguments[0];
   }

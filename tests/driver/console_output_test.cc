@@ -95,10 +95,10 @@ TEST_F(ConsoleOutput, FailureMessagesNameThePackageAndFollowErrno) {
     repository.reportCreateFailure(package, "meta/files");
     EXPECT_EQ(repository.messageLog.back(), "ERROR: " + message);
   }
-  package.bundle = DependencyEntry{"routeros", 0x062A6603, 0x062A6603, 0};
+  package.bundle = DependencyEntry{"core", 0x062A6603, 0x062A6603, 0};
   repository.reportBrokenPackage(package);
   EXPECT_EQ(repository.messageLog.back(),
-            "ERROR: installation of routeros-6.42.3 failed: broken package");
+            "ERROR: installation of core-6.42.3 failed: broken package");
 }
 
 TEST(RepositoryLookup, FindsTheFirstOfTheExactName) {
@@ -112,10 +112,8 @@ TEST(RepositoryLookup, FindsTheFirstOfTheExactName) {
   EXPECT_EQ(repository.findPackageRecord("abc"), nullptr);
 }
 
-TEST(RepositoryLookup, DatabaseDirectoryAndSafeNames) {
+TEST(RepositoryLookup, DatabaseDirectory) {
   EXPECT_EQ(databaseDir(Package("system")), "/flash/var/pdb/system/");
-  for (const char* bad : {"", ".", "..", "a/b", "/"}) EXPECT_FALSE(isSafePackageName(bad)) << bad;
-  for (const char* good : {"a", "...", ".hidden", "a.b_c"}) EXPECT_TRUE(isSafePackageName(good));
 }
 
 }  // namespace

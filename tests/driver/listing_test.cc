@@ -24,7 +24,7 @@ TEST(Listing, ColumnsMarkersAndTimesInArrayOrder) {
     const char* bundle;
     std::string note;
   } rows[] = {{"system", 0x062A6603, 0, false, "", ""},
-              {"wireless", 0x062A6201, 1700000000, true, "routeros", "radio drivers"},
+              {"wireless", 0x062A6201, 1700000000, true, "core", "radio drivers"},
               {"ntp", 0x06296305, 951782400, true, "", ""},
               {"a-very-long-package-name", 0x062A6600, 4294967295u, false, "r", std::string(45, 'n')}};
   for (const auto& row : rows) {
@@ -58,7 +58,7 @@ TEST(Listing, ShowModeOfTheProgram) {
   root.makeDirectory("flash/var/pdb");
   EXPECT_EQ(runInstaller(root, {"--show"}).out, kHeader);
   root.write("flash/var/pdb/wireless/version", "103441920 0\n");
-  root.write("flash/var/pdb/wireless/bundle", "routeros\n");
+  root.write("flash/var/pdb/wireless/bundle", "core\n");
   root.write("flash/var/pdb/wireless/disabled", "auto\n");
   const RunResult result = runInstaller(root, {"-q", "--show"});
   EXPECT_EQ(result.status, 0);

@@ -11,12 +11,12 @@ TEST(PackageNames, DisplayBundleAndProgressNames) {
   system.version = v6_42_3;
   EXPECT_EQ(displayName(system), "system-6.42.3");
   EXPECT_EQ(displayName(Package("bare")), "bare-0.0");
-  EXPECT_EQ(bundleRefName({"routeros", 0, 0, 0}), "routeros");
+  EXPECT_EQ(bundleRefName({"core", 0, 0, 0}), "core");
   InstalledPackage member("wireless");
   member.version = 0x062A6601;
   EXPECT_EQ(progressName(member), "wireless-6.42.1");
-  member.bundle = {"routeros", v6_42_3, 0, 0};
-  EXPECT_EQ(progressName(member), "routeros-6.42.3");
+  member.bundle = {"core", v6_42_3, 0, 0};
+  EXPECT_EQ(progressName(member), "core-6.42.3");
 }
 
 // Records are destroyed through the base pointer; the sanitizer build checks that
@@ -25,7 +25,7 @@ TEST(PackageRecord, CopyHasItsOwnListsAndSharesMembersThatOutliveTheBundle) {
   std::weak_ptr<Package> member;
   Package copy;
   {
-    std::unique_ptr<Package> bundle = std::make_unique<InstalledPackage>("routeros");
+    std::unique_ptr<Package> bundle = std::make_unique<InstalledPackage>("core");
     static_cast<InstalledPackage&>(*bundle).files.insert("/flash/bin/a");
     bundle->dependencies.push_back({"system", 1, 0, 0});
     bundle->members.push_back(std::make_shared<Package>("dhcp"));

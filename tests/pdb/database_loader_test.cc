@@ -35,7 +35,7 @@ std::string opened(const ScratchRoot& root, bool sorted = false) {
       if (!p->bundle.name.empty()) out << " b:" << p->bundle.name;
       for (const std::string& file : p->files) out << " f:" << file;
       out << ' ' << "-B"[p->isBundle] << "-D"[p->disabled] << "-U"[p->userChosen];
-      lines.push_back(out.str() + std::to_string(p->scheduledAction) + '\n');
+      lines.push_back(out.str() + std::to_string(static_cast<uint32_t>(p->scheduledAction)) + '\n');
     }
     if (sorted) std::sort(lines.begin(), lines.end());
     writeFile("/result", std::accumulate(lines.begin(), lines.end(), console.text()));
@@ -52,7 +52,7 @@ TEST(DatabaseLoader, MetadataOnlyPackages) {
       {"b/conflicts", "y\t3\n\n4   z 5 6"}, {"c/version", "5 6\n"}, {"c/provides", "w 1 2 3 x 1 2"},
       {"c/deps", "d 1 2"}, {"d/files", "bin/a\n/bin/b\n\nbin/a\nlast"}, {"e/disabled", "auto\n"},
       {"e/enabled", ""}, {"f/disabled", ""}, {"g/enabled", "junk"}, {"m/deps", "x"},
-      {"n/bundle", "routeros\n"}, {"o/version", "4294967295 4294967295\n"}, {"p/version", "7"},
+      {"n/bundle", "core\n"}, {"o/version", "4294967295 4294967295\n"}, {"p/version", "7"},
       {".hidden/version", "1 2"}};
   for (const auto& [path, content] : files)
     root.write(std::string("flash/var/pdb/") + path, content);
@@ -66,7 +66,7 @@ TEST(DatabaseLoader, MetadataOnlyPackages) {
             "c 5 6 d:d,1,2,0 p:w,1,2,3 B--1\n" "d 1 2 f:/bin/a f:/bin/b f:/last ---0\n"
             "e 1 2 BD-0\n" "f 1 2 BDU0\n" "g 1 2 B-U0\n"
             "h 1 2 B--0\n" "i 1 2 B-U2\n" "j 1 2 B-U3\n" "k 1 2 B--1\n" "m 0 0 B-U3\n"
-            "n 1 2 b:routeros B--1\n" "o 4294967295 4294967295 B--0\n" "p 7 0 B--1\n");
+            "n 1 2 b:core B--1\n" "o 4294967295 4294967295 B--0\n" "p 7 0 B--1\n");
 }
 
 PackageLayout layout(const std::string& name, Version version, bool payload = true) {
@@ -80,17 +80,17 @@ PackageLayout layout(const std::string& name, Version version, bool payload = tr
 TEST(DatabaseLoader, ImagesFromTheDatabaseThenTheImageDirectoryThenMetadata) {
   ScratchRoot root;
   root.write("rw/pckg/.images/side", buildPackageFile(layout("side", 2)));
-  root.write("flash/var/pdb/routeros/image",
-             buildBundleFile({layout("routeros", 9).meta, true, "", {},
+  root.write("flash/var/pdb/core/image",
+             buildBundleFile({layout("core", 9).meta, true, "", {},
                               {layout("dhcp", 4, false), layout("wireless", 5, false)}}));
   // A member's directory is not loaded a second time, nor its description read.
   const std::pair<const char*, const char*> files[] = {
       {"flash/var/pdb/meta/version", "3 3\n"}, {"flash/var/pdb/side/disabled", "user"},
-      {"flash/var/pdb/dhcp/bundle", "routeros\n"}, {"flash/var/pdb/dhcp/disabled", "auto\n"},
+      {"flash/var/pdb/dhcp/bundle", "core\n"}, {"flash/var/pdb/dhcp/disabled", "auto\n"},
       {"ram/pdb/wireless/schedule", "disable"}};
   for (const auto& [path, content] : files) root.write(path, content);
-  EXPECT_EQ(opened(root), "dhcp 4 0 b:routeros -D-0\n" "wireless 5 0 b:routeros --U3\n"
-                          "routeros 9 0 B--0\n" "side 2 0 -DU0\n" "meta 3 3 B--0\n");
+  EXPECT_EQ(opened(root), "dhcp 4 0 b:core -D-0\n" "wireless 5 0 b:core --U3\n"
+                          "core 9 0 B--0\n" "side 2 0 -DU0\n" "meta 3 3 B--0\n");
 }
 
 // Written through a change set, applied, and loaded back as the next run loads it.

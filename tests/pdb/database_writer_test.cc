@@ -18,8 +18,8 @@ std::string written(const ScratchRoot& root, InstalledPackage package) {
     ConsoleCapture console;
     std::string text = writeDatabaseEntry(package, changes) ? "ok " : "failed ";
     for (const auto& [path, change] : changes.entries())
-      text.append(change.op == Delete ? "-" : "+").append(path, path.rfind('/') + 1).append(
-          change.op == Delete ? "" : std::string("[").append(readFile(change.argument)) + "]");
+      text.append(change.op == ChangeOp::Delete ? "-" : "+").append(path, path.rfind('/') + 1).append(
+          change.op == ChangeOp::Delete ? "" : std::string("[").append(readFile(change.argument)) + "]");
     writeFile("/result", text + console.text());
   }));
   return root.read("result");
@@ -39,11 +39,11 @@ TEST(DatabaseWriter, FilesAreByteExactAndNoneOfAnEarlierVersionIsLeft) {
   full.dependencies = {{"system", 0x06000000, 0, 5}, {"dhcp", 1, 2, 0}};
   full.provides = {{"ntp", 1, 0xFFFFFFFF, -1}};
   full.conflicts = full.provides;
-  full.bundle = {"routeros", 9, 9, 0};
+  full.bundle = {"core", 9, 9, 0};
   full.files = {"/bin/a", "bin/b", "", "/"};
   full.userChosen = true;
   EXPECT_EQ(written(root, full),
-            "ok +bundle[routeros\n]+conflicts[ntp 1 4294967295\n]"
+            "ok +bundle[core\n]+conflicts[ntp 1 4294967295\n]"
             "+deps[system 100663296 0\ndhcp 1 2\n]+enabled[user\n]+files[bin/a\nbin/b\n]"
             "+provides[ntp 1 4294967295 -1\n]+version[3 7\n]");
   for (const char* file : {"provides", "conflicts", "bundle", "disabled", "enabled", "files"})

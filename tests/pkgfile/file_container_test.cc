@@ -124,7 +124,7 @@ TEST(ProgressBar, LabelAndFillKeepTheLineWidth) {
   const std::tuple<bool, std::string, uint32_t, std::string, size_t> cases[] = {
       {false, "", 0, "installing foo-1.0 [", 28},
       {true, "", 0, "installing  (disabled) foo-1.0 [", 22},
-      {true, "routeros", 0, "installing routeros-6.42.3 [", 24},
+      {true, "core", 0, "installing core-6.42.3 [", 26},
       {false, "", 20, "installing foo-1.0 [", 56},
       {false, "", 0xFFFFFFF8, "installing foo-1.0 [", 0},
   };

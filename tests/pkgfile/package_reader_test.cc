@@ -111,10 +111,10 @@ TEST(PackageReader, MetadataPartsAreReadInTheirOrderPassingOverOthers) {
       {{{1, record}, {23, "hi"}, {16, "arm"}}, head + "0 [|i386||hi] {} {} {}", 16},
       {{{1, withFlags}, {23, "hi"}}, head + "7 [|i386||hi] {} {} {}", -1},
       {{{1, withFlags + "\x55\x55\x55\x55"}, {23, "hi"}}, head + "7 [|i386||hi] {} {} {}", -1},
-      {{{1, withFlags}, {24, "t24"}, {99, "junk"}, {16, "mipsbe"}, {20, both}, {2, "t2"},
+      {{{1, withFlags}, {24, "t24"}, {99, "junk"}, {16, "mips"}, {20, both}, {2, "t2"},
         {23, "a note"}, {3, both}, {19, encodeEntryTable({wide})},
         {17, encodeEntryTable({system}) + "trailing"}, {21, "payload"}},
-       head + "7 [t24|mipsbe|t2|a note] {system 6000000 7000000 fffffffd;abcdefghijklmnop 1 0 5;} "
+       head + "7 [t24|mips|t2|a note] {system 6000000 7000000 fffffffd;abcdefghijklmnop 1 0 5;} "
               "{abcdefghijklmnop 1 0 5;} {system 6000000 7000000 fffffffd;} payload",
        21},
   };
@@ -142,7 +142,7 @@ TEST(PackageReader, DigestRunsFromTheLastPackageHeaderToTheSignatureHeader) {
     PackageLayout second = layoutOf("dhcp", 68);
     second.digestSwitch = where;
     PartWriter writer;  // a bundle's own part, then two packages
-    writer.part(BundleHeaderPart, encodeHeaderRecord(layoutOf("routeros").meta, true));
+    writer.part(BundleHeaderPart, encodeHeaderRecord(layoutOf("core").meta, true));
     const size_t first = 8 + writer.body().size();
     writer.raw(encodePackageParts(layoutOf("system", 4)));
     const size_t start = 8 + writer.body().size();

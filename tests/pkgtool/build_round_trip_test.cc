@@ -24,14 +24,14 @@ TEST(PkgtoolBuild, InspectShowsEveryFieldFileAndPart) {
   dir.write("payload.bin", std::string(1000, 'p'));
   pkgtool(dir,
           "build -o @out.zpk --name wireless --version 6.41rc5 --build-time 1700000000 "
-          "--arch mipsbe --note radio --flags 0x5 --text2 two --text24 twenty-four "
+          "--arch mips --note radio --flags 0x5 --text2 two --text24 twenty-four "
           "--depends system:6.40:6.49.9 --depends dhcp --provides radio:1.2::-7 "
           "--conflicts legacy-wl::6.39:3 --payload @payload.bin @tree");
   json doc = inspectJson(dir, "out.zpk");
   const uint64_t size = readFile(dir.at("out.zpk")).size();
   expectFields(doc, {{"magic", 0xBAD0F11E}, {"declaredSize", size}, {"problems", json::array()}});
   expectFields(doc["packages"][0], R"({"name":"wireless","version":103375621,
-    "versionText":"6.41rc5","buildTime":1700000000,"flags":5,"architecture":"mipsbe",
+    "versionText":"6.41rc5","buildTime":1700000000,"flags":5,"architecture":"mips",
     "note":"radio","part2Text":"two","part24Text":"twenty-four","hasOpaquePayload":true,
     "payloadLength":1000,"signatureLength":0,
     "dependencies":[{"name":"system","minVersion":103310848,"maxVersion":103900681,"priority":0},

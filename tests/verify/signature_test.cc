@@ -81,7 +81,7 @@ std::string signedPackage(SignatureForms forms, uint32_t partLength = 0,
                           DigestSwitch digestSwitch = DigestSwitch::None) {
   PackageLayout layout;
   layout.meta.name = "routing";
-  layout.meta.architecture = "mipsbe";
+  layout.meta.architecture = "mips";
   layout.meta.dependencies = {{"system", 0x07010000, 0, 0}};
   layout.files = {{"bin/routed", 0100755, "routing daemon"}};
   layout.digestSwitch = digestSwitch;

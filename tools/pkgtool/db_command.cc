@@ -19,15 +19,6 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-const char* scheduleWord(uint32_t action) {
-  switch (action) {
-    case 1: return "uninstall";
-    case 2: return "enable";
-    case 3: return "disable";
-    default: return "";
-  }
-}
-
 std::string stateText(const InstalledPackage& package) {
   return std::string(package.disabled ? "disabled" : "enabled") +
          (package.userChosen ? " (user)" : " (auto)");
@@ -44,7 +35,7 @@ void printTable(const Repository& repository) {
   std::cout << column("NAME", 16) << column("VERSION", 14) << column("STATE", 16)
             << column("BUNDLE", 16) << column("SCHEDULE", 9) << "FILES\n";
   for (const auto& package : repository.packages) {
-    const std::string schedule = scheduleWord(package->scheduledAction);
+    const std::string schedule = actionWord(package->scheduledAction);
     std::cout << column(package->name, 16) << column(versionText(package->version), 14)
               << column(stateText(*package), 16)
               << column(package->bundle.name.empty() ? "-" : package->bundle.name, 16)
@@ -67,8 +58,8 @@ void printJson(const Repository& repository) {
                         {"chosenBy", package->userChosen ? "user" : "auto"},
                         {"bundle", package->bundle.name},
                         {"isBundle", package->isBundle},
-                        {"scheduledAction", package->scheduledAction},
-                        {"schedule", scheduleWord(package->scheduledAction)},
+                        {"scheduledAction", static_cast<uint32_t>(package->scheduledAction)},
+                        {"schedule", actionWord(package->scheduledAction)},
                         {"fileCount", package->files.size()}});
   const json document = {{"packages", std::move(packages)}};
   std::cout << document.dump(2, ' ', false, json::error_handler_t::replace) << '\n';

@@ -4,7 +4,7 @@
 #include <ctime>
 #include <string>
 
-#include "pdb/repository.h"
+#include "model/safe_names.h"
 #include "pkgfile/package_format.h"
 #include "pkgtool/version_parse.h"
 
@@ -15,7 +15,7 @@ const std::vector<OptionRule> kMetadataOptionRules = {
 };
 
 bool isValidPackageName(std::string_view name) {
-  return name.size() <= kNameFieldSize && isSafePackageName(std::string(name));
+  return name.size() <= kNameFieldSize && isSafePackageName(name);
 }
 
 int readMetadataOptions(std::string_view command, const ParsedOptions& options,

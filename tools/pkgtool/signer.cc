@@ -400,10 +400,7 @@ bool signLegacyWithNonce(const uint8_t digest[32], const Key32& secret, const Ke
   Bytes32 w = toBytes(noncePoint.u);
   std::array<uint8_t, 32> r = legacyHash(w.data(), w.size());
 
-  std::array<uint8_t, 32> e = legacyHash(digest, 20);
-  for (int i = 0; i < 16; ++i) e[8 + i] ^= r[i];
-  e[0] &= 0xF8;
-  e[31] = (e[31] & 0x7F) | 0x40;
+  const std::array<uint8_t, 32> e = legacyChallenge(digest, r.data());
 
   // s = (e - k) / x' mod order, so that e·G - s·Q = k·G.
   Bignum eValue = fromLittleEndian(e.data(), e.size());
@@ -514,22 +511,13 @@ bool verifyPackageFile(const std::string& file, const PublicKeySet& keys,
         report.sha256 = sha256;
         report.hasSignature = true;
         report.signatureLength = buffer.remaining();
-        buffer.finishDigest();
-        uint8_t digest[32];
-        std::memcpy(digest, buffer.digestValue(), sizeof digest);
-        uint8_t signature[kFullSignatureSize];
-        std::streamsize wanted = std::min<uint32_t>(buffer.remaining(), kFullSignatureSize);
-        std::streamsize got = buffer.readUndigested(reinterpret_cast<char*>(signature), wanted);
-        report.hasLegacy = got >= static_cast<std::streamsize>(kLegacySignatureSize);
-        report.hasEddsa = got >= static_cast<std::streamsize>(kFullSignatureSize);
-        report.legacyValid =
-            report.hasLegacy && verifyLegacySignature(digest, signature, keys.legacy.data());
-        report.eddsaValid =
-            report.hasEddsa &&
-            eddsa::verify(asn1::blob{keys.eddsa.data(), keys.eddsa.data() + keys.eddsa.size()},
-                          asn1::blob{digest, digest + sizeof digest},
-                          asn1::blob{signature + kLegacySignatureSize,
-                                     signature + kFullSignatureSize});
+        SignatureCheck forms;
+        checkSignatureForms(reader, keys.legacy.data(), keys.eddsa.data(), LegacyCheck::Always,
+                            forms);
+        report.hasLegacy = forms.hasLegacy;
+        report.hasEddsa = forms.hasEddsa;
+        report.legacyValid = forms.legacyValid;
+        report.eddsaValid = forms.eddsaValid;
       }
     }
   }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "engine/signature_level.h"
 #include "pkgtool/file_io.h"
 #include "pkgtool/package_report.h"
 
@@ -102,17 +103,6 @@ std::string describeSignature(const PackageSignatureReport& report) {
   return text;
 }
 
-int requiredSignatureLevel(const Package& package) {
-  if (package.name == "branding") return 1;
-  const Version v = package.version;
-  if (v <= 0x062E6608) return 1;   // up to 6.46.8
-  if (v <= 0x062EFFFF) return 2;   // below 6.47
-  if (v <= 0x06306600) return 1;   // 6.47 up to 6.48
-  if (v <= 0x06FFFFFF) return 2;   // below major 7
-  if (v <= 0x07016203) return 1;   // up to 7.1beta3
-  return 2;
-}
-
 int runKeygen(const std::vector<std::string>& args) {
   ParsedOptions options;
   if (!parseOptions(args, {}, options)) return showUsage("keygen");
@@ -207,7 +197,7 @@ int runVerify(const std::vector<std::string>& args) {
     int packageLevel = level != 0 ? level : 2;
     if (i < inspection.packages.size()) {
       name = displayName(inspection.packages[i].meta);
-      if (level == 0) packageLevel = requiredSignatureLevel(inspection.packages[i].meta);
+      if (level == 0) packageLevel = signatureLevelFor(inspection.packages[i].meta);
     }
     const bool accepted = packageLevel == 1 ? report.acceptedLevel1 : report.acceptedLevel2;
     allAccepted = allAccepted && accepted;

@@ -38,10 +38,6 @@ int readPublicKeyOption(const ParsedOptions& options, PublicKeySet& keys);
 // "EdDSA valid, older scheme valid, SHA-1 digest" and the like.
 std::string describeSignature(const PackageSignatureReport& report);
 
-// The signature level the installer asks of a package on a router without
-// "/ram/SECURE": 1 or 2, by name and version.
-int requiredSignatureLevel(const Package& package);
-
 // pkgtool keygen DIRECTORY
 int runKeygen(const std::vector<std::string>& args);
 // pkgtool sign [OPTIONS] FILE
