@@ -10,6 +10,7 @@
 #include "pkgtool/package_builder.h"
 #include "pkgtool/package_report.h"
 #include "pkgtool/signing_commands.h"
+#include "pkgtool/signature_report.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include "pkgtool/command_line.h"
 #include "pkgtool/package_report.h"
 #include "pkgtool/signing_commands.h"
+#include "pkgtool/signature_report.h"
 
 namespace {
 
@@ -112,7 +113,7 @@ json packageJson(const PackageInfo& info, const PackageSignatureReport* report) 
                   {"mode", file.mode},
                   {"size", file.size},
                   {"passOver", file.passOver}};
-    if (entryKind(file.mode) == 'l') entry["target"] = file.linkTarget;
+    if (file.isSymlink()) entry["target"] = file.linkTarget;
     files.push_back(std::move(entry));
   }
   package["hasFileContainer"] = info.hasContainer;
@@ -198,7 +199,7 @@ void printReadable(const std::string& path, const FileInspection& inspection,
       char size[16];
       snprintf(size, sizeof size, "%10u", file.size);
       std::cout << size << "  " << file.name;
-      if (entryKind(file.mode) == 'l') std::cout << " -> " << file.linkTarget;
+      if (file.isSymlink()) std::cout << " -> " << file.linkTarget;
       if (file.passOver != 0) std::cout << " (passed over)";
       std::cout << '\n';
     }

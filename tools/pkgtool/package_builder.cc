@@ -45,13 +45,14 @@ void writeHeaderAndMetadata(PartWriter& writer, uint16_t headerType, const Packa
 std::string encodeContainer(const std::vector<ContainerEntry>& entries) {
   std::string out;
   for (const ContainerEntry& entry : entries) {
-    std::string header(kContainerEntryHeaderSize, '\0');
-    auto* bytes = reinterpret_cast<uint8_t*>(header.data());
-    writeLe16(bytes, entry.mode);
-    bytes[23] = entry.passOver;
-    writeLe32(bytes + 24, static_cast<uint32_t>(entry.data.size()));
-    writeLe16(bytes + 28, static_cast<uint16_t>(entry.name.size()));
-    out += header;
+    ContainerEntryHeader header;
+    header.mode = entry.mode;
+    header.passOver = entry.passOver;
+    header.dataLength = static_cast<uint32_t>(entry.data.size());
+    header.nameLength = static_cast<uint16_t>(entry.name.size());
+    uint8_t bytes[kContainerEntryHeaderSize];
+    encodeContainerEntryHeader(header, bytes);
+    out.append(reinterpret_cast<const char*>(bytes), sizeof bytes);
     out += entry.name;
     out += entry.data;
   }

@@ -41,29 +41,6 @@ class MemorySource : public std::streambuf {
   }
 };
 
-// Every part of the file, as the installer's reader frames them. False when the
-// parts do not run exactly to the end of the data.
-bool listParts(const std::string& bytes, FileInspection& inspection) {
-  MemorySource source(bytes);
-  std::istream in(&source);
-  PackageReader reader(in, false);
-  for (uint32_t type = 0; type <= UINT16_MAX; ++type) reader.wantPart(type);
-  while (reader.nextPart() != -1) {
-    const PartStreamBuffer& parts = reader.parts();
-    inspection.parts.push_back({static_cast<uint16_t>(reader.currentPart),
-                                static_cast<uint32_t>(parts.partStart() - kPartHeaderSize),
-                                parts.partLength()});
-  }
-  // Whole when the last part ends exactly at the end of the data: a cut part header
-  // ends the list short of it, a cut payload runs past it.
-  uint64_t end = kFileHeaderSize;
-  if (!inspection.parts.empty()) {
-    const PartInfo& last = inspection.parts.back();
-    end = uint64_t{last.offset} + kPartHeaderSize + last.length;
-  }
-  return end == bytes.size();
-}
-
 // Lists the entries of the file container the reader stands on. False when the
 // container ends inside an entry.
 bool listContainer(PackageReader& reader, std::vector<ContainerFileInfo>& files) {
@@ -71,19 +48,19 @@ bool listContainer(PackageReader& reader, std::vector<ContainerFileInfo>& files)
   InflatingStreamBuffer inflating(reader.rdbuf());
   std::istream in(&inflating);
   for (;;) {
-    uint8_t header[kContainerEntryHeaderSize];
-    in.read(reinterpret_cast<char*>(header), sizeof header);
+    uint8_t bytes[kContainerEntryHeaderSize];
+    in.read(reinterpret_cast<char*>(bytes), sizeof bytes);
     if (in.gcount() == 0) return true;
-    if (in.gcount() != static_cast<std::streamsize>(sizeof header)) return false;
+    if (in.gcount() != static_cast<std::streamsize>(sizeof bytes)) return false;
+    const ContainerEntryHeader header = decodeContainerEntryHeader(bytes);
     ContainerFileInfo file;
-    file.mode = readLe16(header);
-    file.passOver = header[23];
-    file.size = readLe32(header + 24);
-    const uint16_t nameLength = readLe16(header + 28);
-    file.name.resize(nameLength);
-    in.read(file.name.data(), nameLength);
-    if (in.gcount() != nameLength) return false;
-    if (entryKind(file.mode) == 'l' && file.size <= kLongestShownTarget) {
+    file.mode = header.mode;
+    file.passOver = header.passOver;
+    file.size = header.dataLength;
+    file.name.resize(header.nameLength);
+    in.read(file.name.data(), header.nameLength);
+    if (in.gcount() != header.nameLength) return false;
+    if (header.fileType() == kSymlinkType && file.size <= kLongestShownTarget) {
       file.linkTarget.resize(file.size);
       in.read(file.linkTarget.data(), file.size);
       if (in.gcount() != static_cast<std::streamsize>(file.size)) return false;
@@ -97,17 +74,23 @@ bool listContainer(PackageReader& reader, std::vector<ContainerFileInfo>& files)
 
 }  // namespace
 
-char entryKind(uint16_t mode) {
-  switch (mode & 0xF000) {
-    case 0x8000:
-      return 'f';
-    case 0x4000:
-      return 'd';
-    case 0xA000:
-      return 'l';
-    default:
-      return '?';
+bool listParts(const std::string& bytes, std::vector<PartInfo>& parts) {
+  MemorySource source(bytes);
+  std::istream in(&source);
+  PackageReader reader(in, false);
+  if (reader.magic != kPackageMagic && reader.magic != kAltPackageMagic) return false;
+  for (uint32_t type = 0; type <= UINT16_MAX; ++type) reader.wantPart(type);
+  while (reader.nextPart() != -1) {
+    const PartStreamBuffer& part = reader.parts();
+    parts.push_back({static_cast<uint16_t>(reader.currentPart),
+                     static_cast<uint32_t>(part.partStart() - kPartHeaderSize),
+                     part.partLength()});
   }
+  // Whole when the last part ends exactly at the end of the data: a cut part header
+  // ends the list short of it, a cut payload runs past it.
+  uint64_t end = kFileHeaderSize;
+  if (!parts.empty()) end = uint64_t{parts.back().offset} + kPartHeaderSize + parts.back().length;
+  return end == bytes.size();
 }
 
 bool inspectPackageBytes(const std::string& bytes, FileInspection& inspection) {
@@ -120,7 +103,7 @@ bool inspectPackageBytes(const std::string& bytes, FileInspection& inspection) {
   inspection.magic = reader.magic;
   inspection.declaredSize = reader.declaredSize;
 
-  if (!listParts(bytes, inspection))
+  if (!listParts(bytes, inspection.parts))
     inspection.problems.push_back("the last part runs past the end of the file");
   if (inspection.declaredSize != bytes.size())
     inspection.problems.push_back("the header declares " +

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "model/package.h"
+#include "pkgfile/package_format.h"
 
 // What a package or bundle file holds, read with the installer's own reader: the
 // part frame, the bundle header, and each package's metadata, file list and
@@ -21,7 +22,9 @@ struct ContainerFileInfo {
   uint16_t mode = 0;
   uint32_t size = 0;
   uint8_t passOver = 0;
-  std::string linkTarget;  // the data of a symbolic-link entry
+  std::string linkTarget;  // the data of a symbolic-link entry of up to 4096 bytes
+
+  bool isSymlink() const { return (mode & kFileTypeMask) == kSymlinkType; }
 };
 
 struct PackageInfo {
@@ -46,6 +49,11 @@ struct FileInspection {
   std::vector<std::string> problems;
 };
 
+// The parts of the file held in bytes, as the installer's reader frames them. False
+// when it is no package file or its parts do not run exactly to its end (a cut last
+// part is still listed).
+bool listParts(const std::string& bytes, std::vector<PartInfo>& parts);
+
 // Reads the file held in bytes. False when it is no package file at all (fewer than
 // 8 bytes, or an unknown magic); otherwise true, with damage listed in problems.
 bool inspectPackageBytes(const std::string& bytes, FileInspection& inspection);
@@ -53,7 +61,3 @@ bool inspectPackageBytes(const std::string& bytes, FileInspection& inspection);
 // Reads the file at path and takes it apart as inspectPackageBytes does; complains,
 // naming path, and returns false when it cannot be read or is not a package file.
 bool loadPackageFile(const std::string& path, std::string& bytes, FileInspection& inspection);
-
-// The file container entry type of a mode word: 'f' regular file, 'd' directory,
-// 'l' symbolic link, '?' anything else.
-char entryKind(uint16_t mode);

@@ -9,6 +9,7 @@
 #include "engine/signature_level.h"
 #include "pkgtool/file_io.h"
 #include "pkgtool/package_report.h"
+#include "pkgtool/signature_report.h"
 
 #ifndef PKGTOOL_KEY_DIR
 #define PKGTOOL_KEY_DIR "keys"
@@ -26,9 +27,6 @@ const std::vector<OptionRule> kSignRequestOptionRules = [] {
 }();
 
 namespace {
-
-constexpr const char* kKeyFileNames[] = {"legacy.secret", "legacy.public", "eddsa.secret",
-                                         "eddsa.public"};
 
 std::string keyDirectory(const ParsedOptions& options) {
   const std::string* directory = options.last("--keys");
@@ -86,21 +84,6 @@ int readPublicKeyOption(const ParsedOptions& options, PublicKeySet& keys) {
     return ExitUsage;
   }
   return ExitOk;
-}
-
-std::string describeSignature(const PackageSignatureReport& report) {
-  if (!report.hasSignature) return "no signature part";
-  std::string text;
-  if (!report.hasEddsa)
-    text = "no EdDSA signature";
-  else
-    text = report.eddsaValid ? "EdDSA valid" : "EdDSA invalid";
-  if (!report.hasLegacy)
-    text += ", no older-scheme signature";
-  else
-    text += report.legacyValid ? ", older scheme valid" : ", older scheme invalid";
-  text += report.sha256 ? ", SHA-256 digest" : ", SHA-1 digest";
-  return text;
 }
 
 int runKeygen(const std::vector<std::string>& args) {

@@ -6,7 +6,8 @@
 
 #include "model/package.h"
 #include "pkgtool/command_line.h"
-#include "pkgtool/signer.h"
+#include "pkgtool/key_files.h"
+#include "pkgtool/package_signer.h"
 
 // The signing side of the package tool: keygen, sign, verify, and the signing
 // options that build and bundle share with sign.
@@ -34,9 +35,6 @@ bool signFileBytes(const std::string& label, std::string& file, const SigningKey
 // The public keys named by --keys DIRECTORY (legacy.public, eddsa.public), or the
 // installer's built-in ones. ExitOk, or ExitUsage after a message.
 int readPublicKeyOption(const ParsedOptions& options, PublicKeySet& keys);
-
-// "EdDSA valid, older scheme valid, SHA-1 digest" and the like.
-std::string describeSignature(const PackageSignatureReport& report);
 
 // pkgtool keygen DIRECTORY
 int runKeygen(const std::vector<std::string>& args);

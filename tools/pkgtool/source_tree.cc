@@ -15,10 +15,6 @@
 
 namespace {
 
-constexpr uint16_t kDirectoryType = 0040000;
-constexpr uint16_t kLinkMode = 0120777;
-
-
 // Appends the entries below top + "/" + relative (relative is "" for the top).
 bool collectDirectory(const std::string& top, const std::string& relative,
                       std::vector<ContainerEntry>& entries) {
@@ -66,7 +62,7 @@ bool collectDirectory(const std::string& top, const std::string& relative,
       }
       entries.push_back(std::move(entry));
     } else if (S_ISLNK(info.st_mode)) {
-      entry.mode = kLinkMode;
+      entry.mode = static_cast<uint16_t>(kSymlinkType | 0777);
       std::string target(static_cast<size_t>(info.st_size) + 1, '\0');
       const ssize_t length = readlink(entryPath.c_str(), target.data(), target.size());
       if (length < 0 || static_cast<size_t>(length) >= target.size()) {

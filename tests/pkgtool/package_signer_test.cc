@@ -1,9 +1,9 @@
-#include "pkgtool/signer.h"
+#include "pkgtool/package_signer.h"
 
 #include <gtest/gtest.h>
 
 #include "pkgtool/package_builder.h"
-#include "verify/test_vectors.h"
+#include "pkgtool/signature_report.h"
 
 namespace {
 
@@ -14,28 +14,15 @@ SigningKeys developmentKeys() {
   return secrets;
 }
 
-TEST(Signer, ReproducesOlderSchemeVectorsFromSecretAndNonce) {
-  const auto rows = readVectorFile("legacy_signature.txt");
-  ASSERT_EQ(rows.size(), 3u);
-  for (const auto& row : rows) {
-    Key32 secret{}, nonce{};
-    std::ranges::copy(fromHex(row[0]), secret.begin());
-    std::ranges::copy(fromHex(row[3]), nonce.begin());
-    std::vector<uint8_t> signature(48);
-    ASSERT_TRUE(signLegacyWithNonce(fromHex(row[2]).data(), secret, nonce, signature.data()));
-    EXPECT_EQ(toHex(signature), row[4] + row[5]);
-  }
-}
-
 // Where the signer puts its parts; every form, part size and digest switch is verified
 // by the installer's own signature tests.
-TEST(Signer, AddsOrResizesTheSignaturePartAndKeepsOneDigestSwitchOrRefuses) {
+TEST(PackageSigner, AddsOrResizesTheSignaturePartAndKeepsOneDigestSwitchOrRefuses) {
   PackageLayout layout;
   layout.files = {{"lib/e.so", 0100755, std::string(300, 'z'), 0}};
   layout.signatureLength = 140;
   std::string none = PartWriter().file(kPackageMagic);
   EXPECT_EQ(signPackageFile(none, developmentKeys(), {}), SignStatus::NoPackage);
-  PartWriter unsignedFile;  // the signature part goes after the container, before part 16
+  PartWriter unsignedFile;  // the signature part goes after the container, before the type-16 part
   unsignedFile.part(PackageHeaderPart, encodeHeaderRecord(layout.meta, true));
   std::string headerOnly = unsignedFile.file(kPackageMagic);
   EXPECT_EQ(signPackageFile(headerOnly, developmentKeys(), {}), SignStatus::NoFileContainer);
