@@ -29,10 +29,16 @@ void ChangeSet::putSymlink(const std::string& path, const std::string& target) {
 
 void ChangeSet::remove(const std::string& path) {
   struct stat info;
-  if (stat(path.c_str(), &info) == 0)
+  if (stat(path.c_str(), &info) == 0) {
     put(path, ChangeOp::Delete, "");
-  else
-    entries_.erase(path);
+    return;
+  }
+  // Nothing to delete: a file this set prepared for the path is of no further use,
+  // and nothing else would ever remove it.
+  const auto existing = entries_.find(path);
+  if (existing == entries_.end()) return;
+  if (existing->second.op == ChangeOp::MoveTemp) unlink(existing->second.argument.c_str());
+  entries_.erase(existing);
 }
 
 namespace {

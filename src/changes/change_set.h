@@ -32,7 +32,7 @@ class ChangeSet {
   void putMove(const std::string& path, const std::string& source);
   void putSymlink(const std::string& path, const std::string& target);
   // Records the deletion of path if something exists there; otherwise forgets any
-  // pending change for it.
+  // pending change for it (deleting a temporary file the set made for it).
   void remove(const std::string& path);
   // Creates a temporary file for path (on the target's file system when it has
   // room for sizeHint plus 64 KiB, else under "/ram"), records it as MoveTemp and
@@ -42,7 +42,8 @@ class ChangeSet {
                   uint32_t mode);
   // Deletes the temporary files of all MoveTemp changes and empties the set.
   void discard();
-  // Forgets the change for path without touching any file.
+  // Forgets the change for path without touching any file (a pending deletion
+  // being cancelled).
   void erase(const std::string& path);
 
   bool isEmpty() const { return entries_.empty(); }

@@ -11,10 +11,8 @@ int runListing(Repository& repository) {
   return 0;
 }
 
-// The cleanup, install-from-standard-input and upgrade runs arrive with the install
-// engine; until then they change nothing.
+// The cleanup and upgrade runs arrive with the upgrade planner; until then they
+// change nothing.
 int runCleanup(Repository&) { return 0; }
-
-int runStandardInputInstall(Repository&, const Settings&) { return 0; }
 
 int runUpgrade(Repository&, const Settings&) { return 0; }

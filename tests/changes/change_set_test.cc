@@ -34,8 +34,9 @@ TEST(ChangeSet, EntriesOwnOnlyTheirTemporariesAndUseTmpWithoutRam) {
     EXPECT_EQ(changeText(changes), "T /flash/a " + second + "\n");
     changes.remove("/flash/a");  // exists: the deletion supersedes the file too
     EXPECT_FALSE(existsAt(second));
-    create(changes, "/flash/dangling");
-    changes.remove("/flash/dangling");  // nothing there: the entry is forgotten
+    const std::string forgotten = create(changes, "/flash/dangling");
+    changes.remove("/flash/dangling");  // nothing there: the entry and its file go
+    EXPECT_FALSE(existsAt(forgotten));
     EXPECT_EQ(changeText(changes), "U /flash/a\n");
     changes.putMove("/flash/new", "/flash/a");
     changes.putSymlink("/flash/link", "/flash/a");

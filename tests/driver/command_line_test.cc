@@ -81,7 +81,7 @@ TEST_F(InstallerRoot, ArgumentsBeforeTheMode) {
   } cases[] = {
       {{"--show", "--cleanup"}, 0, kHeader, ""},
       {{"--cleanup", "--show", "--bogus"}, 0, "", ""},
-      {{"-", "--show", "--bogus"}, 0, "", ""},
+      {{"-", "--show", "--bogus"}, 1, "", ""},
       // A root that cannot be entered ends the run before anything else happens.
       {{"-r", "/no/such/root", "--show"}, 1, "", "chroot: No such file or directory\n"},
       {{"-r", "/no/such/root", "-r", "/inner", "--show"}, 0,
