@@ -11,6 +11,7 @@
 #include <cctype>
 #include <fstream>
 #include <memory>
+#include <set>
 
 #include "model/safe_names.h"
 #include "pdb/repository.h"
@@ -36,6 +37,22 @@ std::string scheduleFileName(const std::string& name) {
   return reduced;
 }
 
+namespace {
+
+// One installed path a line, with or without its leading "/"; empty lines are
+// passed over. A missing file adds nothing.
+void readFileList(const std::string& path, std::set<std::string>& files) {
+  std::ifstream in(path);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty()) continue;
+    if (line[0] != '/') line.insert(0, 1, '/');
+    files.insert(std::move(line));
+  }
+}
+
+}  // namespace
+
 void InstalledPackage::loadMetadata() {
   const std::string dir = databaseDir(*this);
 
@@ -46,9 +63,11 @@ void InstalledPackage::loadMetadata() {
       std::ifstream in(dir + "version");
       if (!(in >> version >> buildTime)) scheduledAction = ScheduledAction::Uninstall;
     }
-    if (!readEntryList(dir + "deps", dependencies, false)) scheduledAction = ScheduledAction::Uninstall;
-    if (!readEntryList(dir + "provides", provides, true)) scheduledAction = ScheduledAction::Uninstall;
-    if (!readEntryList(dir + "conflicts", conflicts, false)) scheduledAction = ScheduledAction::Uninstall;
+    // Each list is read whole even after a broken one: its entries still count.
+    const bool listsRead = readEntryList(dir + "deps", dependencies, false) &
+                           readEntryList(dir + "provides", provides, true) &
+                           readEntryList(dir + "conflicts", conflicts, false);
+    if (!listsRead) scheduledAction = ScheduledAction::Uninstall;
     {
       // A bundle member comes from its bundle's image; one that names a bundle
       // but reached this point lost that image and is taken away.
@@ -59,18 +78,13 @@ void InstalledPackage::loadMetadata() {
         scheduledAction = ScheduledAction::Uninstall;
       }
     }
-    const std::string filesPath = dir + "files";
     struct stat info;
-    isBundle = stat(filesPath.c_str(), &info) != 0;
-    if (!isBundle) {
-      std::ifstream in(filesPath);
-      std::string line;
-      while (std::getline(in, line)) {
-        if (line.empty()) continue;
-        if (line[0] != '/') line.insert(0, 1, '/');
-        files.insert(std::move(line));
-      }
-    }
+    isBundle = stat((dir + "files").c_str(), &info) != 0;
+    readFileList(dir + "files", files);
+  } else if (!bundle.name.empty()) {
+    // A member of a bundle image was unpacked like any package: its file list lies
+    // in its directory, and removing the member must reach those files.
+    readFileList(dir + "files", files);
   }
 
   userChosen = false;

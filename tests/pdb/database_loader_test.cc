@@ -83,13 +83,17 @@ TEST(DatabaseLoader, ImagesFromTheDatabaseThenTheImageDirectoryThenMetadata) {
   root.write("flash/var/pdb/core/image",
              buildBundleFile({layout("core", 9).meta, true, "", {},
                               {layout("dhcp", 4, false), layout("wireless", 5, false)}}));
-  // A member's directory is not loaded a second time, nor its description read.
+  // A member's directory is not loaded a second time, nor its description read, but
+  // its file list is. Directories named with a blank or a control character hold no
+  // package.
   const std::pair<const char*, const char*> files[] = {
       {"flash/var/pdb/meta/version", "3 3\n"}, {"flash/var/pdb/side/disabled", "user"},
       {"flash/var/pdb/dhcp/bundle", "core\n"}, {"flash/var/pdb/dhcp/disabled", "auto\n"},
-      {"ram/pdb/wireless/schedule", "disable"}};
+      {"flash/var/pdb/dhcp/version", "7 7\n"}, {"flash/var/pdb/dhcp/files", "flash/bin/dhcp\n"},
+      {"ram/pdb/wireless/schedule", "disable"}, {"flash/var/pdb/two words/version", "1 1\n"},
+      {"flash/var/pdb/forged\nrow/version", "1 1\n"}};
   for (const auto& [path, content] : files) root.write(path, content);
-  EXPECT_EQ(opened(root), "dhcp 4 0 b:core -D-0\n" "wireless 5 0 b:core --U3\n"
+  EXPECT_EQ(opened(root), "dhcp 4 0 b:core f:/flash/bin/dhcp -D-0\n" "wireless 5 0 b:core --U3\n"
                           "core 9 0 B--0\n" "side 2 0 -DU0\n" "meta 3 3 B--0\n");
 }
 

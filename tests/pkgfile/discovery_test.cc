@@ -1,5 +1,8 @@
 #include "pkgfile/discovery.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -110,6 +113,37 @@ TEST(ScanInstalledImages, BundleMembersComeRightBeforeTheBundle) {
   ScratchRoot bare;  // no "/flash/var/pdb/"
   EXPECT_TRUE(
       inRoot(bare, [] { EXPECT_FALSE(scanInstalledImages(freshRepository(), "")); }));
+}
+
+// Images that are no regular files cannot be opened (a FIFO would block for ever, a
+// directory fails every read); names that are no safe package names are dropped.
+TEST(ScanInstalledImages, OnlyRegularFilesAndSafePackageNames) {
+  ScratchRoot root;
+  root.makeDirectory("flash/var/pdb/folder/image");
+  root.makeDirectory("flash/var/pdb/pipe");
+  ASSERT_EQ(mkfifo(root.at("flash/var/pdb/pipe/image").c_str(), 0600), 0);
+  root.write("flash/var/pdb/evil/image",
+             bundleFile(encodePackageParts(layoutOf("../../../etc/x")) +
+                        encodePackageParts(layoutOf("forged\nrow")) +
+                        encodePackageParts(layoutOf("dhcp"))));
+  root.write("pckg/pipe.zpk", "");
+  unlink(root.at("pckg/pipe.zpk").c_str());
+  ASSERT_EQ(mkfifo(root.at("pckg/pipe.zpk").c_str(), 0600), 0);
+  root.makeDirectory("pckg/folder.zpk");
+  EXPECT_TRUE(inRoot(root, [&] {
+    ConsoleCapture console;
+    Repository& repository = freshRepository();
+    ASSERT_TRUE(scanInstalledImages(repository, ""));
+    std::string names;
+    for (const auto& package : repository.packages) names += package->name + " ";
+    EXPECT_EQ(names, "dhcp core ");
+    std::vector<std::unique_ptr<PackageFile>> found;
+    scanPackageFiles("/pckg/", found);
+    std::sort(repository.messageLog.begin(), repository.messageLog.end());
+    EXPECT_EQ(repository.messageLog,
+              (std::vector<std::string>{"ERROR: broken package folder.zpk",
+                                        "ERROR: broken package pipe.zpk"}));
+  }));
 }
 
 }  // namespace

@@ -1,0 +1,94 @@
+#include "support/signed_packages.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "support/scratch_root.h"
+
+namespace fs = std::filesystem;
+
+SigningKeys developmentKeys() {
+  SigningKeys keys;
+  EXPECT_TRUE(readSigningKeys(std::string(SOURCE_DIR) + "/keys/legacy.secret",
+                              std::string(SOURCE_DIR) + "/keys/eddsa.secret", keys));
+  return keys;
+}
+
+std::string signedPackageFile(const PackageLayout& layout, SignatureForms forms,
+                              uint32_t magic) {
+  std::string file = buildPackageFile(layout, magic);
+  EXPECT_EQ(signPackageFile(file, developmentKeys(), {forms, false, 0}), SignStatus::Signed);
+  return file;
+}
+
+std::string signedBundleFile(const BundleLayout& layout) {
+  std::string file = buildBundleFile(layout);
+  EXPECT_EQ(signPackageFile(file, developmentKeys(), {}), SignStatus::Signed);
+  return file;
+}
+
+PackageLayout packageLayout(const std::string& name, Version version,
+                            std::vector<ContainerEntry> files) {
+  PackageLayout layout;
+  layout.meta.name = name;
+  layout.meta.version = version;
+  layout.meta.buildTime = 1700000000;
+  layout.files = std::move(files);
+  return layout;
+}
+
+std::string withPart(std::string file, uint16_t type, const std::string& payload) {
+  PartWriter writer;
+  writer.part(type, payload);
+  file += writer.body();
+  writeLe32(reinterpret_cast<uint8_t*>(file.data()) + 4,
+            static_cast<uint32_t>(file.size() - kFileHeaderSize));
+  return file;
+}
+
+std::string treeSnapshot(const std::string& root) {
+  std::map<std::string, std::string> entries;
+  std::error_code error;
+  for (auto it = fs::recursive_directory_iterator(root, error);
+       it != fs::recursive_directory_iterator(); it.increment(error)) {
+    const std::string path = it->path().string().substr(root.size());
+    if (path == "/proc" || path.rfind("/proc/", 0) == 0) continue;
+    const fs::file_status status = it->symlink_status();
+    std::string line;
+    if (fs::is_symlink(status)) {
+      line = " -> ";
+      line += fs::read_symlink(it->path(), error).string();
+    } else if (fs::is_directory(status)) {
+      line = "/";
+    } else {
+      line = " ";
+      line += std::to_string(static_cast<unsigned>(status.permissions()) & 07777);
+      line += ' ';
+      for (const char c : readFile(it->path().string())) {
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+          line += c;
+        } else {
+          line += '\\';
+          line += std::to_string(static_cast<unsigned char>(c));
+        }
+      }
+    }
+    entries[path] = line;
+  }
+  std::string text;
+  for (const auto& [path, line] : entries) text += path + line + "\n";
+  return text;
+}
+
+std::vector<std::string> leftoverTemporaries(const std::string& root) {
+  std::vector<std::string> found;
+  std::error_code error;
+  for (auto it = fs::recursive_directory_iterator(root, error);
+       it != fs::recursive_directory_iterator(); it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() == 9 && name.rfind("tmp", 0) == 0) found.push_back(it->path().string());
+  }
+  return found;
+}
