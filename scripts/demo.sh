@@ -82,6 +82,33 @@ run "$installer" -r "$root" --show
 say "The same set as the vendor's package tool sees it"
 run "$pkgtool" db "$root"
 
+say "Installing a package streamed on standard input (ntp's pending enable runs first)"
+mkdir -p "$work/snmp/bin" "$work/snmp/etc"
+printf '#!/bin/sh\necho snmp agent\n' > "$work/snmp/bin/snmpd"
+printf 'community=public\n' > "$work/snmp/etc/snmpd.conf"
+chmod 755 "$work/snmp/bin/snmpd"
+run "$pkgtool" build -o "$work/snmp.zpk" --name snmp --version 6.42.3 --depends system:6.40 \
+  --note "monitoring agent" --sign "$work/snmp"
+echo "\$ $installer -r $root - < snmp.zpk"
+"$installer" -r "$root" - < "$work/snmp.zpk"; echo "(status $?)"
+run "$installer" -r "$root" --show
+
+say "A newer bundle, after a schedule word that disables snmp"
+printf '#!/bin/sh\necho dhcp 6.43\n' > "$work/dhcp/bin/dhcp-client"
+run "$pkgtool" build -o "$work/dhcp.zpk" --name dhcp --version 6.43 --depends system:6.42 \
+  --note "dhcp client and server" --sign "$work/dhcp"
+run "$pkgtool" build -o "$work/ppp.zpk" --name ppp --version 6.43 --depends system:6.42 \
+  --sign "$work/ppp"
+run "$pkgtool" bundle -o "$work/core-6.43.zpk" --name core --version 6.43 \
+  --note "the base bundle" --sign "$work/dhcp.zpk" "$work/ppp.zpk"
+mkdir -p "$root/ram/pdb/snmp" && printf 'disable\n' > "$root/ram/pdb/snmp/schedule"
+rm -f "$root/ram/pdb/ntp/schedule"
+echo "\$ $installer -r $root - < core-6.43.zpk"
+"$installer" -r "$root" - < "$work/core-6.43.zpk"; echo "(status $?)"
+rm -f "$root/ram/pdb/snmp/schedule"
+run "$installer" -r "$root" --show
+run cat "$root/flash/bin/dhcp-client"
+
 say "A deferred install: prepared files and the manifest"
 # /ram is a tmpfs on the router: files prepared there are copied onto the flash.
 mount -t tmpfs -o size=4m tmpfs "$root/ram" 2>/dev/null && echo "(ram is a tmpfs)" || true
