@@ -74,8 +74,27 @@ TEST(PkgtoolUsage, RefusalsExitTwoWithTheComplaintAndUsageOnStandardError) {
     EXPECT_TRUE(result.err.starts_with(head + " ")) << result.err;
   }
   EXPECT_FALSE(dir.exists("out"));
-  // Help goes to standard output with status 0.
-  EXPECT_TRUE(pkgtool(dir, "help verify").out.starts_with("usage: pkgtool verify [--level 1|2]"));
+}
+
+TEST(PkgtoolUsage, HelpOfEveryCommandGoesToStandardOutputWithItsOptionsLaidOut) {
+  ScratchRoot dir;
+  const std::string general = pkgtool(dir, "--help").out;
+  for (const std::string command :
+       {"build", "bundle", "inspect", "verify", "sign", "keygen", "db"}) {
+    EXPECT_NE(general.find("\n  " + command + " "), std::string::npos) << general;
+    for (const std::string& line : {command + " --help", command + " -h", "help " + command})
+      EXPECT_TRUE(pkgtool(dir, line).out.starts_with("usage: pkgtool " + command + " ")) << line;
+  }
+  // An alias goes before its option; further lines of a help text sit under its first.
+  const std::string sign = pkgtool(dir, "sign x --help").out;
+  EXPECT_NE(sign.find("\n  -o, --output FILE     write the signed file there instead of replacing "
+                      "FILE\n  --legacy-only         sign with"),
+            std::string::npos)
+      << sign;
+  EXPECT_NE(sign.find("\n  --keys DIRECTORY      where legacy.secret and eddsa.secret lie\n"
+                      "                        (default: "),
+            std::string::npos)
+      << sign;
 }
 
 }  // namespace

@@ -1,18 +1,31 @@
-#include "pkgtool/bundle_command.h"
+// pkgtool bundle: a bundle file of the bundle header, its payload part (always
+// present, empty unless --payload is given), its entry table when --table entries
+// are given, and then the parts of each package file as they are, in the order given.
 
-#include <cerrno>
 #include <cstdint>
-#include <cstring>
+#include <utility>
 
-#include "pkgtool/command_line.h"
-#include "pkgtool/file_io.h"
+#include "pkgtool/command.h"
 #include "pkgtool/metadata_options.h"
 #include "pkgtool/package_builder.h"
 #include "pkgtool/package_report.h"
-#include "pkgtool/signing_commands.h"
 #include "pkgtool/signature_report.h"
 
 namespace {
+
+constexpr auto kOptions = joinRules(
+    std::to_array<OptionRule>({{"--output", "-o", "FILE", "the bundle file to write"}}),
+    kMetadataOptions,
+    std::to_array<OptionRule>({
+        {"--table", "", "ENTRY",
+         "a name for the bundle's entry table (repeatable); members\n"
+         "named there install disabled unless the user chose"},
+    }),
+    kSignRequestOptions);
+
+constexpr std::string_view kNotes[] = {
+    kVersionNote, kEntryNote,
+    "Each PACKAGE is a package file made by \"build\"; its parts are copied as they are.\n"};
 
 // Reads one member file and checks that it is a whole single package; its parts
 // (everything after the file header) go to parts, and signed tells whether its
@@ -60,42 +73,24 @@ void warnAboutBrokenSignatures(const std::string& file, const std::vector<std::s
   }
 }
 
-}  // namespace
-
-int runBundle(const std::vector<std::string>& args) {
-  std::vector<OptionRule> rules = kMetadataOptionRules;
-  rules.insert(rules.end(), kSignRequestOptionRules.begin(), kSignRequestOptionRules.end());
-  rules.insert(rules.end(), {{"--output", "-o", true},
-                             {"--table", "", true},
-                             {"--payload", "", true},
-                             {"--alt-magic", "", false}});
-  ParsedOptions options;
-  if (!parseOptions(args, rules, options)) return showUsage("bundle");
+int runBundle(const ParsedOptions& options) {
   const std::string* output = options.last("--output");
   if (output == nullptr) return usageError("bundle", "--output is required");
   if (options.operands.empty()) return usageError("bundle", "at least one PACKAGE is needed");
 
+  MakeOptions made;
+  if (const int status = readMakeOptions("bundle", options, made); status != ExitOk)
+    return status;
   BundleLayout layout;
-  int status = readMetadataOptions("bundle", options, layout.meta);
-  if (status == ExitOk) status = readEntryOptions("bundle", options, "--table", layout.entryTable);
-  if (status != ExitOk) return status;
-
-  bool sign = false;
-  SigningKeys keys;
-  SignOptions signOptions;
-  if (const int signStatus = readSignRequest("bundle", options, sign, keys, signOptions);
-      signStatus != ExitOk)
-    return signStatus;
+  layout.meta = std::move(made.meta);
+  if (const int status = readEntryOptions("bundle", options, "--table", layout.entryTable);
+      status != ExitOk)
+    return status;
 
   // The installer keeps a bundle only as its stored image, so the payload part is
   // always written.
   layout.hasPayload = true;
-  if (const std::string* payload = options.last("--payload")) {
-    if (!readWholeFile(*payload, layout.payload)) {
-      complain("cannot read %s: %s", payload->c_str(), strerror(errno));
-      return ExitUsage;
-    }
-  }
+  layout.payload = std::move(made.payload);
 
   PartWriter writer;
   writer.raw(encodeBundleHead(layout));
@@ -113,16 +108,18 @@ int runBundle(const std::vector<std::string>& args) {
     complain("the bundle is too large (%zu bytes)", writer.body().size());
     return ExitFailed;
   }
-  std::string file =
-      writer.file(options.has("--alt-magic") ? kAltPackageMagic : kPackageMagic);
-  if (sign) {
-    if (!signFileBytes(*output, file, keys, signOptions)) return ExitFailed;
-  } else {
-    warnAboutBrokenSignatures(file, options.operands, signedAlone);
-  }
-  if (!writeWholeFile(*output, file)) {
-    complain("cannot write %s: %s", output->c_str(), strerror(errno));
-    return ExitFailed;
-  }
-  return ExitOk;
+  std::string file = writer.file(made.magic);
+  if (!made.signing.sign) warnAboutBrokenSignatures(file, options.operands, signedAlone);
+  return writeMadeFile(*output, file, made.signing);
 }
+
+}  // namespace
+
+constinit const Command kBundleCommand = {
+    "bundle",
+    "combine package files into a bundle file",
+    "-o FILE --name NAME --version VERSION [OPTIONS] PACKAGE...",
+    kOptions,
+    kNotes,
+    runBundle,
+};

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -15,12 +18,27 @@ enum ExitStatus {
   ExitUsage = 2,   // bad usage, or an input that cannot be read as what it should be
 };
 
-// One option a command accepts: "--name" and an optional one-letter alias ("-o").
+// One option a command accepts: "--name", an optional one-letter alias ("-o"), the
+// word its value is shown as in the usage ("FILE"; empty for an option without a
+// value) and its help, whose lines after the first are indented under the first.
 struct OptionRule {
   std::string_view name;
   std::string_view alias;
-  bool takesValue;
+  std::string_view valueName;
+  std::string_view help;
+
+  bool takesValue() const { return !valueName.empty(); }
 };
+
+// The rules of several groups as one array, in order, for a command's table entry.
+template <size_t... Sizes>
+constexpr std::array<OptionRule, (Sizes + ...)> joinRules(
+    const std::array<OptionRule, Sizes>&... groups) {
+  std::array<OptionRule, (Sizes + ...)> all{};
+  auto next = all.begin();
+  ((next = std::ranges::copy(groups, next).out), ...);
+  return all;
+}
 
 // The options and operands of one command line, in the order given.
 class ParsedOptions {
@@ -38,19 +56,14 @@ class ParsedOptions {
 // Splits args into options and operands. "--name=value" and "--name value" both
 // work; "--" ends the options. False, with a message, for an unknown option or a
 // missing value.
-bool parseOptions(const std::vector<std::string>& args,
-                  const std::vector<OptionRule>& rules, ParsedOptions& parsed);
+bool parseOptions(const std::vector<std::string>& args, std::span<const OptionRule> rules,
+                  ParsedOptions& parsed);
+
+// Whether "--help" or "-h" comes before any "--".
+bool asksForHelp(const std::vector<std::string>& args);
 
 // "pkgtool: " and the formatted text on standard error.
 void complain(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-// The usage text of one command ("" for all), for --help and usage errors.
-const std::string& usageText(std::string_view command);
-// Prints the command's usage on standard error; ExitUsage.
-int showUsage(std::string_view command);
-// complain() the problem, print the command's usage on standard error; ExitUsage.
-int usageError(std::string_view command, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
 
 // Whole-text number readers: decimal, or hexadecimal with "0x". False for anything
 // else, including values out of range.

@@ -1,4 +1,7 @@
-#include "pkgtool/db_command.h"
+// pkgtool db: the installed packages of a router root as the installer's loader sees
+// them (name, version, state, bundle, schedule, file count). The loader works on the
+// router's absolute paths, so it runs in a child process whose root is ROOT; the
+// child's exit status is passed on. ExitUsage when ROOT has no "flash/var/pdb/".
 
 #include <fcntl.h>
 #include <sched.h>
@@ -13,11 +16,18 @@
 #include <nlohmann/json.hpp>
 
 #include "pdb/repository.h"
-#include "pkgtool/command_line.h"
+#include "pkgtool/command.h"
 
 namespace {
 
 using json = nlohmann::ordered_json;
+
+constexpr auto kOptions = std::to_array<OptionRule>({
+    {"--json", "", "", "one JSON object instead of the table"},
+});
+
+constexpr std::string_view kNotes[] = {
+    "Lists the installed packages of the router root ROOT as the installer loads them.\n"};
 
 std::string stateText(const InstalledPackage& package) {
   return std::string(package.disabled ? "disabled" : "enabled") +
@@ -101,11 +111,7 @@ bool gainChroot() {
   _exit(std::cout.good() ? ExitOk : ExitFailed);
 }
 
-}  // namespace
-
-int runDb(const std::vector<std::string>& args) {
-  ParsedOptions options;
-  if (!parseOptions(args, {{"--json", "", false}}, options)) return showUsage("db");
+int runDb(const ParsedOptions& options) {
   if (options.operands.size() != 1) return usageError("db", "one ROOT is needed");
   const std::string& root = options.operands[0];
   struct stat info;
@@ -134,3 +140,14 @@ int runDb(const std::vector<std::string>& args) {
   }
   return WEXITSTATUS(status);
 }
+
+}  // namespace
+
+constinit const Command kDbCommand = {
+    "db",
+    "list the installed packages of a router root",
+    "[--json] ROOT",
+    kOptions,
+    kNotes,
+    runDb,
+};

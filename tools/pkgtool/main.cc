@@ -5,50 +5,23 @@
 #include <string>
 #include <vector>
 
-#include "pkgtool/build_command.h"
-#include "pkgtool/bundle_command.h"
-#include "pkgtool/command_line.h"
-#include "pkgtool/db_command.h"
-#include "pkgtool/examine_command.h"
-#include "pkgtool/signing_commands.h"
-
-namespace {
-
-struct Command {
-  const char* name;
-  int (*run)(const std::vector<std::string>& args);
-};
-
-constexpr Command kCommands[] = {
-    {"build", runBuild},   {"bundle", runBundle}, {"inspect", runInspect}, {"verify", runVerify},
-    {"sign", runSign},     {"keygen", runKeygen}, {"db", runDb},
-};
-
-bool asksForHelp(const std::vector<std::string>& args) {
-  for (const std::string& arg : args) {
-    if (arg == "--") return false;
-    if (arg == "--help" || arg == "-h") return true;
-  }
-  return false;
-}
-
-}  // namespace
+#include "pkgtool/command.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) return usageError("", "no command given");
-  const std::string command = argv[1];
+  const std::string name = argv[1];
   const std::vector<std::string> args(argv + 2, argv + argc);
-  if (command == "--help" || command == "-h" || command == "help") {
+  if (name == "--help" || name == "-h" || name == "help") {
     std::cout << usageText(args.empty() ? "" : args[0]);
     return ExitOk;
   }
-  for (const Command& candidate : kCommands) {
-    if (command != candidate.name) continue;
-    if (asksForHelp(args)) {
-      std::cout << usageText(command);
-      return ExitOk;
-    }
-    return candidate.run(args);
+  const Command* command = findCommand(name);
+  if (command == nullptr) return usageError("", "unknown command \"%s\"", name.c_str());
+  if (asksForHelp(args)) {
+    std::cout << usageText(name);
+    return ExitOk;
   }
-  return usageError("", "unknown command \"%s\"", command.c_str());
+  ParsedOptions options;
+  if (!parseOptions(args, command->options, options)) return showUsage(name);
+  return command->run(options);
 }

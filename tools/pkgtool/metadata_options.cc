@@ -1,19 +1,19 @@
 #include "pkgtool/metadata_options.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
-#include <string>
 
 #include "model/safe_names.h"
 #include "pkgfile/package_format.h"
+#include "pkgtool/command.h"
+#include "pkgtool/file_io.h"
 #include "pkgtool/version_parse.h"
 
-const std::vector<OptionRule> kMetadataOptionRules = {
-    {"--name", "", true},  {"--version", "", true}, {"--build-time", "", true},
-    {"--arch", "", true},  {"--note", "", true},    {"--flags", "", true},
-    {"--text2", "", true}, {"--text24", "", true},
-};
+namespace {
 
+// A package name fits the 16-byte field and names a directory of its own.
 bool isValidPackageName(std::string_view name) {
   return name.size() <= kNameFieldSize && isSafePackageName(name);
 }
@@ -56,6 +56,24 @@ int readMetadataOptions(std::string_view command, const ParsedOptions& options,
   return ExitOk;
 }
 
+}  // namespace
+
+int readMakeOptions(std::string_view command, const ParsedOptions& options, MakeOptions& made) {
+  if (const int status = readMetadataOptions(command, options, made.meta); status != ExitOk)
+    return status;
+  if (const int status = readSignRequest(command, options, made.signing); status != ExitOk)
+    return status;
+  if (const std::string* payload = options.last("--payload")) {
+    made.hasPayload = true;
+    if (!readWholeFile(*payload, made.payload)) {
+      complain("cannot read %s: %s", payload->c_str(), strerror(errno));
+      return ExitUsage;
+    }
+  }
+  made.magic = options.has("--alt-magic") ? kAltPackageMagic : kPackageMagic;
+  return ExitOk;
+}
+
 bool parseEntryText(std::string_view text, DependencyEntry& entry) {
   std::vector<std::string_view> fields;
   for (;;) {
@@ -89,5 +107,20 @@ int readEntryOptions(std::string_view command, const ParsedOptions& options,
   }
   if (entries.size() > UINT16_MAX)
     return usageError(command, "too many %s entries", std::string(option).c_str());
+  return ExitOk;
+}
+
+int writeMadeFile(const std::string& path, std::string& file, const SignRequest& signing) {
+  if (signing.sign) {
+    const SignStatus status = signPackageFile(file, signing.keys, signing.options);
+    if (status != SignStatus::Signed) {
+      complain("cannot sign %s: %s", path.c_str(), signStatusText(status));
+      return ExitFailed;
+    }
+  }
+  if (!writeWholeFile(path, file)) {
+    complain("cannot write %s: %s", path.c_str(), strerror(errno));
+    return ExitFailed;
+  }
   return ExitOk;
 }

@@ -1,20 +1,51 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "model/package.h"
 #include "pkgtool/command_line.h"
+#include "pkgtool/signing_options.h"
 
-// The identity and text options that "build" and "bundle" share: --name, --version,
-// --build-time, --arch, --note, --flags, --text2, --text24.
-extern const std::vector<OptionRule> kMetadataOptionRules;
+// What "build" and "bundle" share: the options of the header's identity and texts,
+// the payload and magic, their signing, and how the result is written.
 
-// Fills the identity and texts of meta from those options. The build time defaults
-// to $SOURCE_DATE_EPOCH when set, else the current time. ExitOk, or ExitUsage after
-// the usage error has been printed.
-int readMetadataOptions(std::string_view command, const ParsedOptions& options,
-                        Package& meta);
+inline constexpr auto kMetadataOptions = std::to_array<OptionRule>({
+    {"--name", "", "NAME", "name, 1 to 16 characters, no \"/\""},
+    {"--version", "", "VERSION", "version"},
+    {"--build-time", "", "SECONDS",
+     "build time (default: $SOURCE_DATE_EPOCH when set, else now)"},
+    {"--arch", "", "ARCH", "architecture (without it the installer assumes i386)"},
+    {"--note", "", "TEXT", "free text shown by the router's listing"},
+    {"--flags", "", "WORD", "flag word, decimal or 0x hex (1 boot package, 2 state only)"},
+    {"--text2", "", "TEXT", "text carried in the type-2 part"},
+    {"--text24", "", "TEXT", "text carried in the type-24 part"},
+    {"--payload", "", "FILE", "an opaque payload part holding the bytes of FILE"},
+    {"--alt-magic", "", "", "write the second magic value, 0xA1100FFB"},
+});
+
+inline constexpr std::string_view kVersionNote =
+    "VERSION is MAJOR.MINOR, MAJOR.MINOR.NUMBER, or MAJOR.MINOR followed by alpha, beta\n"
+    "or rc and an optional number (6.42, 6.42.3, 6.41rc5, 7.1beta3); each number 0..255.\n";
+inline constexpr std::string_view kEntryNote =
+    "ENTRY is NAME[:MIN[:MAX[:PRIORITY]]]: MIN and MAX are versions (empty or missing:\n"
+    "0, which for MAX means no upper bound), PRIORITY a signed number (default 0).\n";
+
+// What the shared options give.
+struct MakeOptions {
+  Package meta;             // identity and texts
+  bool hasPayload = false;  // --payload was given
+  std::string payload;      // the bytes of its file
+  uint32_t magic = 0;
+  SignRequest signing;
+};
+
+// Reads the shared options into made. The build time defaults to $SOURCE_DATE_EPOCH
+// when set, else the current time. ExitOk, or ExitUsage after a message.
+int readMakeOptions(std::string_view command, const ParsedOptions& options, MakeOptions& made);
 
 // Reads "NAME[:MIN[:MAX[:PRIORITY]]]": versions as text (empty or missing: 0), a
 // signed priority (default 0), a name of 1 to 16 characters. False for anything else.
@@ -24,5 +55,6 @@ bool parseEntryText(std::string_view text, DependencyEntry& entry);
 int readEntryOptions(std::string_view command, const ParsedOptions& options,
                      std::string_view option, std::vector<DependencyEntry>& entries);
 
-// A package name fits the 16-byte field and names a directory of its own.
-bool isValidPackageName(std::string_view name);
+// Signs file as requested and writes it to path. ExitOk, or ExitFailed after a
+// message.
+int writeMadeFile(const std::string& path, std::string& file, const SignRequest& signing);

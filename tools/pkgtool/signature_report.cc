@@ -28,7 +28,8 @@ bool verifyPackageFile(const std::string& file, const PublicKeySet& keys,
       } else if (type == PackageHeaderPart) {
         PackageSignatureReport report;
         uint8_t name[kNameFieldSize];
-        if (reader.read(reinterpret_cast<char*>(name), sizeof name)) report.name = readNameField(name);
+        if (reader.read(reinterpret_cast<char*>(name), sizeof name))
+          report.name = readNameField(name);
         reader.clear();
         reports.push_back(report);
         awaitingSignature = true;

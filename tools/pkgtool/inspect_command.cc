@@ -1,4 +1,7 @@
-#include "pkgtool/examine_command.h"
+// pkgtool inspect: a readable summary of a package or bundle file, or the same as
+// one JSON object. ExitOk for a file that reads whole, ExitFailed for a damaged one
+// (what could be read is still shown), ExitUsage for bad usage or a file that is no
+// package file.
 
 #include <cstdio>
 #include <cstring>
@@ -7,14 +10,20 @@
 #include <nlohmann/json.hpp>
 
 #include "pkgfile/package_format.h"
-#include "pkgtool/command_line.h"
+#include "pkgtool/command.h"
 #include "pkgtool/package_report.h"
-#include "pkgtool/signing_commands.h"
+#include "pkgtool/signing_options.h"
 #include "pkgtool/signature_report.h"
 
 namespace {
 
 using json = nlohmann::ordered_json;
+
+constexpr auto kOptions = joinRules(
+    std::to_array<OptionRule>({
+        {"--json", "", "", "one JSON object instead of the readable summary"},
+    }),
+    kPublicKeysOption);
 
 std::string hex32(uint32_t value) {
   char text[16];
@@ -216,12 +225,7 @@ void printReadable(const std::string& path, const FileInspection& inspection,
   std::cout << std::flush;
 }
 
-}  // namespace
-
-int runInspect(const std::vector<std::string>& args) {
-  ParsedOptions options;
-  if (!parseOptions(args, {{"--json", "", false}, {"--keys", "", true}}, options))
-    return showUsage("inspect");
+int runInspect(const ParsedOptions& options) {
   if (options.operands.size() != 1) return usageError("inspect", "one FILE is needed");
   const std::string& path = options.operands[0];
   PublicKeySet keys;
@@ -238,3 +242,14 @@ int runInspect(const std::vector<std::string>& args) {
     printReadable(path, inspection, reports);
   return inspection.problems.empty() ? ExitOk : ExitFailed;
 }
+
+}  // namespace
+
+constinit const Command kInspectCommand = {
+    "inspect",
+    "describe a package or bundle file",
+    "[--json] [--keys DIRECTORY] FILE",
+    kOptions,
+    {},
+    runInspect,
+};
