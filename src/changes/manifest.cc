@@ -1,5 +1,9 @@
 #include "changes/manifest.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 #include <fstream>
 #include <string_view>
 
@@ -67,8 +71,12 @@ size_t splitFields(std::string_view line, std::string_view fields[3]) {
 
 }  // namespace
 
-void writeManifest(const ChangeSet& changes, const std::string& path) {
-  std::ofstream out(path, std::ios::out | std::ios::trunc | std::ios::binary);
+bool writeManifest(const ChangeSet& changes, const std::string& path) {
+  std::string temporary = parentDirectory(path) + "/tmpXXXXXX";
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0) return false;
+  close(fd);
+  std::ofstream out(temporary, std::ios::out | std::ios::trunc | std::ios::binary);
   for (const auto& [target, change] : changes.entries()) {
     switch (change.op) {
       case ChangeOp::Delete:
@@ -81,30 +89,44 @@ void writeManifest(const ChangeSet& changes, const std::string& path) {
       case ChangeOp::MoveTemp:
         out << "M " << escape(target) << ' ' << escape(change.argument) << '\n';
         break;
-      default:
-        break;
     }
   }
+  out.flush();
+  bool written = out.good();
+  int code = errno;
+  out.close();
+  if (written && out.fail()) {
+    written = false;
+    code = errno;
+  }
+  if (written && rename(temporary.c_str(), path.c_str()) == 0) return true;
+  if (written) code = errno;
+  unlink(temporary.c_str());
+  errno = code;
+  return false;
 }
 
-bool readManifest(ChangeSet& changes, const std::string& path) {
+ManifestRead readManifest(ChangeSet& changes, const std::string& path) {
   std::ifstream in(path, std::ios::in | std::ios::binary);
-  if (!in.is_open()) return false;
+  if (!in.is_open()) return ManifestRead::Missing;
   std::string line;
   while (in.good()) {
     std::getline(in, line);
-    if (line.empty()) return true;
+    if (line.empty()) break;
     std::string_view fields[3];
     const size_t count = splitFields(line, fields);
-    if (count < 2) return false;
+    if (count < 2) return ManifestRead::Damaged;
     const std::string_view kind = fields[0];
+    if (kind != "U" && kind != "L" && kind != "M") continue;
+    // A NUL byte cannot stand in a path: the line was damaged.
+    if (line.find('\0') != std::string::npos) return ManifestRead::Damaged;
     if (kind == "U") {
       changes.put(unescape(fields[1]), ChangeOp::Delete, "");
-    } else if (kind == "L" || kind == "M") {
-      if (count < 3) return false;
-      const ChangeOp op = kind == "L" ? ChangeOp::Symlink : ChangeOp::Move;
-      changes.put(unescape(fields[1]), op, unescape(fields[2]));
+      continue;
     }
+    if (count < 3) return ManifestRead::Damaged;
+    const ChangeOp op = kind == "L" ? ChangeOp::Symlink : ChangeOp::Move;
+    changes.put(unescape(fields[1]), op, unescape(fields[2]));
   }
-  return !changes.isEmpty();
+  return ManifestRead::Whole;
 }

@@ -11,7 +11,8 @@ void printUsage() { std::cout << "usage: installer [-q] [-r <root>] [-]" << std:
 
 }  // namespace
 
-bool parseCommandLine(int argc, const char* const* argv, Settings& settings) {
+bool parseCommandLine(int argc, const char* const* argv, Settings& settings, int& status) {
+  status = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
     const bool hasNext = i + 1 < argc;
@@ -38,7 +39,7 @@ bool parseCommandLine(int argc, const char* const* argv, Settings& settings) {
     } else if (argument == "--month" && hasNext) {
       ++i;
     } else if (argument == "--commit") {
-      runCommit();
+      status = runCommit();
       return false;
     } else if (argument == "--cancel") {
       runCancel();

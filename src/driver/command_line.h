@@ -17,5 +17,5 @@ struct Settings {
 
 // Parses the arguments in order into settings. "--commit" and "--cancel" run their
 // mode the moment they are reached, and an unrecognised argument prints the usage
-// text; in those cases the result is false and the program ends with status 0.
-bool parseCommandLine(int argc, const char* const* argv, Settings& settings);
+// text; in those cases the result is false and the program ends with status.
+bool parseCommandLine(int argc, const char* const* argv, Settings& settings, int& status);

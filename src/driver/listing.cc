@@ -2,8 +2,9 @@
 
 #include <ctime>
 #include <iomanip>
-#include <ostream>
+#include <iostream>
 
+#include "driver/run_modes.h"
 #include "pdb/repository.h"
 #include "platform/support_library.h"
 
@@ -36,4 +37,9 @@ void printListing(const Repository& repository, std::ostream& out) {
         << buildTimeText(package->buildTime) << " " << std::setw(40) << package->note << '\n';
   }
   out.flags(saved);
+}
+
+int runListing(Repository& repository) {
+  printListing(repository, std::cout);
+  return 0;
 }

@@ -18,7 +18,8 @@ int main(int argc, char** argv) {
   if (board != nullptr && strcmp(board, "qemu_p9") == 0) return 0;
 
   Settings settings;
-  if (!parseCommandLine(argc, argv, settings)) return 0;
+  int status = 0;
+  if (!parseCommandLine(argc, argv, settings, status)) return status;
 
   // A root that cannot be entered ends the run: going on would change the running
   // system instead of the image the caller named.

@@ -7,6 +7,7 @@
 #include "changes/apply.h"
 #include "changes/change_set.h"
 #include "changes/manifest.h"
+#include "pdb/repository.h"
 
 namespace {
 
@@ -14,13 +15,19 @@ constexpr char kManifest[] = "/ram/MANIFEST";
 
 }  // namespace
 
-void runCommit() {
+int runCommit() {
   ChangeSet changes;
-  readManifest(changes, kManifest);
+  // Part of an upgrade must never go in: a manifest that does not read whole is
+  // left alone.
+  if (readManifest(changes, kManifest) == ManifestRead::Damaged) {
+    Repository::instance().error("could not read %s", kManifest);
+    return 1;
+  }
   std::cout << "finishing install... " << std::flush;
   apply(changes, true);
   // Erase the last spinner character.
   std::cout << "\b " << std::endl;
+  return 0;
 }
 
 void runCancel() {

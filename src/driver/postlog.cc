@@ -1,11 +1,15 @@
 #include "driver/postlog.h"
 
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <fstream>
 #include <string>
 
 #include "pdb/repository.h"
+#include "platform/file_handles.h"
 
 namespace {
 
@@ -28,14 +32,26 @@ void takeOverPostlog(Repository& repository) {
 }
 
 void writePostlog(const Repository& repository) {
-  std::ios::openmode mode = std::ios::binary;
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
   if (postlogConsumed)
-    mode |= std::ios::trunc;
+    flags |= O_TRUNC;
   else if (repository.messageLog.empty())
     return;
   else
-    mode |= std::ios::app;
-  std::ofstream out(kPostlog, mode);
+    flags |= O_APPEND;
+  const FileDescriptor log(open(kPostlog, flags, 0666));
+  if (!log.valid()) return;
   sync();
-  for (const std::string& message : repository.messageLog) out << message << '\n';
+  std::string text;
+  for (const std::string& message : repository.messageLog) text += message + '\n';
+  for (size_t done = 0; done < text.size();) {
+    const ssize_t written = write(log.get(), text.data() + done, text.size() - done);
+    if (written <= 0) {
+      if (written < 0 && errno == EINTR) continue;
+      return;
+    }
+    done += static_cast<size_t>(written);
+  }
+  // The log of a run is on the flash before the run ends.
+  fsync(log.get());
 }

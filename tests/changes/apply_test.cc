@@ -24,7 +24,7 @@ std::string applyInRoot(const ScratchRoot& root, const std::string& manifest) {
   EXPECT_TRUE(inRoot(root, [] {
     umask(022);
     ChangeSet changes;
-    ASSERT_TRUE(readManifest(changes, "/ram/MANIFEST"));
+    ASSERT_EQ(readManifest(changes, "/ram/MANIFEST"), ManifestRead::Whole);
     apply(changes, false);
   }));
   return testing::internal::GetCapturedStderr();
@@ -91,20 +91,23 @@ TEST(Manifest, EscapedRoundTripAndReadingUpToAnEmptyOrMalformedLine) {
   changes.put("/flash/a b", ChangeOp::MoveTemp, "/ram/x\\y");
   changes.putSymlink("/flash/tab\there", "new\nline");
   changes.put("/flash/\\040 literal", ChangeOp::Delete, "");
-  writeManifest(changes, file);
+  ASSERT_TRUE(writeManifest(changes, file));
   EXPECT_EQ(readFile(file), "U /flash/\\134040\\040literal\nM /flash/a\\040b /ram/x\\134y\n"
                             "L /flash/tab\\011here new\\012line\n");
   ChangeSet back;
-  EXPECT_TRUE(readManifest(back, file));
+  EXPECT_EQ(readManifest(back, file), ManifestRead::Whole);
   EXPECT_EQ(changeText(back),
             "U /flash/\\040 literal\nM /flash/a b /ram/x\\y\nL /flash/tab\there new\nline\n");
-  EXPECT_FALSE(readManifest(back, root.at("ram/none")));
-  const std::tuple<const char*, bool, const char*> readings[] = {
-      {"U /a\n\nU /b\n", true, "U /a\n"}, {"U /a\nL /b t", true, "U /a\nL /b t\n"},
-      {"M /a /ram/b c\n", true, "M /a /ram/b c\n"},  // the source keeps its blanks
-      {"M /a\\x\\04 /b\\0401\\\n", true, "M /a\\x\\04 /b 1\\\n"},  // only four escapes decode
-      {"X /a /b\nD /c\nU /d\n", true, "U /d\n"}, {"U /a\nM /b\nU /c\n", false, "U /a\n"},
-      {"U /a\nU\n", false, "U /a\n"}, {"X /a", false, ""}};
+  EXPECT_EQ(readManifest(back, root.at("ram/none")), ManifestRead::Missing);
+  constexpr ManifestRead kWhole = ManifestRead::Whole, kDamaged = ManifestRead::Damaged;
+  const std::tuple<std::string, ManifestRead, const char*> readings[] = {
+      {"U /a\n\nU /b\n", kWhole, "U /a\n"}, {"U /a\nL /b t", kWhole, "U /a\nL /b t\n"},
+      {"M /a /ram/b c\n", kWhole, "M /a /ram/b c\n"},  // the source keeps its blanks
+      {"M /a\\x\\04 /b\\0401\\\n", kWhole, "M /a\\x\\04 /b 1\\\n"},  // only four escapes decode
+      {"X /a /b\nD /c\nU /d\n", kWhole, "U /d\n"}, {"X /a", kWhole, ""},
+      {"U /a\nM /b\nU /c\n", kDamaged, "U /a\n"}, {"U /a\nU\n", kDamaged, "U /a\n"},
+      {"U /a\nX\nU /c\n", kDamaged, "U /a\n"},
+      {std::string("U /a\nM /b /ram/\0x\n", 18), kDamaged, "U /a\n"}};
   for (const auto& [content, result, read] : readings) {
     writeFile(file, content);
     ChangeSet changes;

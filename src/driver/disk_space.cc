@@ -1,0 +1,95 @@
+#include "driver/disk_space.h"
+
+#include <sys/stat.h>
+#include <sys/statfs.h>
+
+#include <string>
+
+#include "changes/change_set.h"
+
+namespace {
+
+constexpr int64_t kReserve = 32768;
+
+// The running count of one volume. Counts and products are 64-bit, so that a volume
+// with more than 2^31 free blocks, or 4 GiB and more, is judged right.
+struct Volume {
+  explicit Volume(std::string path) : mountPath(std::move(path)) {
+    struct statfs info;
+    if (statfs(mountPath.c_str(), &info) != 0) return;
+    blockSize = info.f_bsize > 0 ? static_cast<uint64_t>(info.f_bsize) : 1;
+    freeBlocks = initialFreeBlocks = static_cast<int64_t>(info.f_bfree);
+  }
+
+  bool holds(const std::string& path) const {
+    return path.size() > mountPath.size() && path.compare(0, mountPath.size(), mountPath) == 0 &&
+           path[mountPath.size()] == '/';
+  }
+
+  int64_t blocksOf(int64_t size) const {
+    const auto block = static_cast<int64_t>(blockSize);
+    return (size + block - 1) / block;
+  }
+
+  // A file that will disappear gives its blocks back.
+  void credit(const std::string& path) {
+    struct stat info;
+    if (holds(path) && stat(path.c_str(), &info) == 0) freeBlocks += blocksOf(info.st_size);
+  }
+
+  // A file moved from source to path takes its blocks, unless the move is a rename
+  // within one file system; the file it replaces gives its blocks back.
+  void debit(const std::string& source, const std::string& path) {
+    if (!holds(path)) return;
+    struct stat from;
+    if (stat(source.c_str(), &from) == 0) {
+      std::string directory = parentDirectory(path);
+      struct stat into;
+      bool found = true;
+      while (stat(directory.c_str(), &into) != 0) {
+        if (directory == "/" || directory == ".") {
+          found = false;
+          break;
+        }
+        directory = parentDirectory(directory);
+      }
+      if (found && into.st_dev == from.st_dev) return;
+      freeBlocks -= blocksOf(from.st_size);
+    }
+    credit(path);
+  }
+
+  int64_t room() const {
+    int64_t bytes = freeBlocks * static_cast<int64_t>(blockSize);
+    if (freeBlocks < initialFreeBlocks) bytes -= kReserve;
+    return bytes;
+  }
+
+  std::string mountPath;
+  uint64_t blockSize = 1;
+  int64_t freeBlocks = 0;
+  int64_t initialFreeBlocks = 0;
+};
+
+}  // namespace
+
+DiskRoom checkDiskSpace(const ChangeSet& changes) {
+  Volume kernel("/flash/boot");
+  Volume system("/flash");
+  for (const auto& [path, change] : changes.entries()) {
+    switch (change.op) {
+      case ChangeOp::Delete:
+        kernel.credit(path);
+        system.credit(path);
+        break;
+      case ChangeOp::Move:
+      case ChangeOp::MoveTemp:
+        kernel.debit(change.argument, path);
+        system.debit(change.argument, path);
+        break;
+      case ChangeOp::Symlink:
+        break;
+    }
+  }
+  return DiskRoom{kernel.room(), system.room()};
+}
