@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "pkgtool/package_builder.h"
 #include "pkgtool/pkgtool_runner.h"
 
 namespace {
@@ -98,6 +99,33 @@ TEST(PkgtoolInspect, ReportsDamageAndRefusesNonPackages) {
   writeFile(dir.at("text"), "not a package file at all");
   const RunResult text = pkgtool(dir, "inspect @text", 2);
   EXPECT_EQ(text.out + text.err, "pkgtool: " + dir.at("text") + " is not a package file\n");
+}
+
+// A package whose names and texts carry control characters, as another tool could
+// write it: the summary and the verdict escape them, the JSON carries them as they are.
+TEST(PkgtoolInspect, ShowsControlCharactersFromTheFileEscaped) {
+  ScratchRoot dir;
+  PackageLayout layout;
+  layout.meta.name = "a\nb\x1b\\";
+  layout.meta.version = 0x01006600;
+  layout.meta.architecture = "mi\x1bps";
+  layout.meta.note = "one\ttwo\x7f";
+  layout.meta.part24Text = "\r";
+  layout.meta.dependencies = {{"d\x01", 0, 0, 0}};
+  layout.files = {{"f\nx", 0100644, "d"}, {"link", 0120777, "t\x1b"}};
+  writeFile(dir.at("odd.zpk"), buildPackageFile(layout));
+
+  const std::string summary = pkgtool(dir, "inspect @odd.zpk").out;
+  for (const std::string line :
+       {R"(package a\nb\x1b\\-1.0)", R"(  architecture  mi\x1bps)",
+        R"(  note          one\ttwo\x7f)", R"(  text 24       \x0d)",
+        R"(  depends       d\x01 0.0 - any)", R"(  1  f\nx)", R"(  link -> t\x1b)"})
+    EXPECT_NE(summary.find(line), std::string::npos) << line << "\n" << summary;
+  for (const char c : summary)
+    EXPECT_TRUE(c == '\n' || (c >= 0x20 && c != 0x7f)) << static_cast<int>(c) << summary;
+
+  EXPECT_TRUE(pkgtool(dir, "verify --level 1 @odd.zpk", 1).out.starts_with(R"(a\nb\x1b\\-1.0: )"));
+  EXPECT_EQ(inspectJson(dir, "odd.zpk")["packages"][0]["note"], "one\ttwo\x7f");
 }
 
 TEST(PkgtoolBundle, MembersFollowTheBundlesOwnPartsInOrderOrAreRefused) {

@@ -16,7 +16,7 @@ void layOutDatabase(const ScratchRoot& root) {
   root.write("flash/var/pdb/beta/files", "");
   root.write("ram/pdb/beta/schedule", "disable\n");
   root.write("flash/var/pdb/gamma/version", "1 2\n");
-  root.write("flash/var/pdb/gamma/bundle", "suite\n");  // no image supplies it
+  root.write("flash/var/pdb/gamma/bundle", "suite\x1b\n");  // no image supplies it
 }
 
 // The packages "db --json" lists for root, by name, run after the words of prefix.
@@ -36,16 +36,17 @@ TEST(PkgtoolDb, ListsTheInstalledSetAsTheLoaderSeesItOrRefusesARootWithoutOne) {
   layOutDatabase(root);
   expectFields(listed(root)["alpha"], R"({"versionText":"6.40.3","buildTime":1700000000,
     "state":"disabled","chosenBy":"user","fileCount":2,"isBundle":false,"schedule":""})"_json);
-  expectFields(listed(root)["gamma"], R"({"bundle":"suite","scheduledAction":1})"_json);
+  expectFields(listed(root)["gamma"], R"({"bundle":"suite\u001b","scheduledAction":1})"_json);
 
   // The table: a heading and one row per package, the rows in the loader's order (that of
-  // the directory listing). A schedule word is a user's choice.
+  // the directory listing). A schedule word is a user's choice; control characters show
+  // escaped.
   const std::string table = pkgtool(root, "db @").out;
   const std::string rows[] = {
       "NAME             VERSION        STATE            BUNDLE           SCHEDULE  FILES\n",
       "alpha            6.40.3         disabled (user)  -                -         2\n",
       "beta             1.0            enabled (user)   -                disable   0\n",
-      "gamma            0.01           enabled (auto)   suite            uninstall bundle\n"};
+      "gamma            0.01           enabled (auto)   suite\\x1b        uninstall bundle\n"};
   for (const std::string& row : rows) EXPECT_NE(table.find(row), std::string::npos) << table;
   EXPECT_EQ(table.size(), rows[0].size() + rows[1].size() + rows[2].size() + rows[3].size());
 

@@ -9,6 +9,7 @@
 #include "pkgtool/metadata_options.h"
 #include "pkgtool/package_builder.h"
 #include "pkgtool/package_report.h"
+#include "pkgtool/printable_text.h"
 #include "pkgtool/signature_report.h"
 
 namespace {
@@ -40,7 +41,7 @@ int readMember(const std::string& path, const std::string& bundleName, std::stri
     return ExitUsage;
   }
   if (!inspection.problems.empty()) {
-    complain("%s is damaged: %s", path.c_str(), inspection.problems.front().c_str());
+    complain("%s is damaged: %s", path.c_str(), printable(inspection.problems.front()).c_str());
     return ExitUsage;
   }
   if (inspection.packages.size() != 1) {

@@ -17,6 +17,7 @@
 
 #include "pdb/repository.h"
 #include "pkgtool/command.h"
+#include "pkgtool/printable_text.h"
 
 namespace {
 
@@ -46,9 +47,10 @@ void printTable(const Repository& repository) {
             << column("BUNDLE", 16) << column("SCHEDULE", 9) << "FILES\n";
   for (const auto& package : repository.packages) {
     const std::string schedule = actionWord(package->scheduledAction);
-    std::cout << column(package->name, 16) << column(versionText(package->version), 14)
-              << column(stateText(*package), 16)
-              << column(package->bundle.name.empty() ? "-" : package->bundle.name, 16)
+    const std::string bundle = package->bundle.name.empty() ? "-" : package->bundle.name;
+    std::cout << column(printable(package->name), 16)
+              << column(versionText(package->version), 14) << column(stateText(*package), 16)
+              << column(printable(bundle), 16)
               << column(schedule.empty() ? "-" : schedule, 9)
               << (package->isBundle ? std::string("bundle") : std::to_string(package->files.size()))
               << '\n';

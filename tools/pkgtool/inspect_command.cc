@@ -12,6 +12,7 @@
 #include "pkgfile/package_format.h"
 #include "pkgtool/command.h"
 #include "pkgtool/package_report.h"
+#include "pkgtool/printable_text.h"
 #include "pkgtool/signing_options.h"
 #include "pkgtool/signature_report.h"
 
@@ -68,7 +69,7 @@ const char* partName(uint16_t type) {
 }
 
 std::string entryText(const DependencyEntry& entry) {
-  std::string text = entry.name + " " + versionText(entry.minVersion) + " - ";
+  std::string text = printable(entry.name) + " " + versionText(entry.minVersion) + " - ";
   text += entry.maxVersion == 0 ? std::string("any") : std::string(versionText(entry.maxVersion));
   text += ", priority " + std::to_string(entry.priority);
   return text;
@@ -157,25 +158,30 @@ void printJson(const FileInspection& inspection,
   std::cout << document.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
 }
 
+// The start of a line of a package's summary: the label in a column of its own.
+std::string heading(const char* label) {
+  char text[24];
+  snprintf(text, sizeof text, "  %-13s ", label);
+  return text;
+}
+
 void printIdentity(const PackageInfo& info) {
   const Package& meta = info.meta;
-  std::cout << "  build time    " << meta.buildTime << " (" << timeText(meta.buildTime)
+  std::cout << heading("build time") << meta.buildTime << " (" << timeText(meta.buildTime)
             << ")\n"
-            << "  flags         " << hex32(meta.flags) << '\n'
-            << "  architecture  " << meta.architecture << '\n';
-  if (!meta.note.empty()) std::cout << "  note          " << meta.note << '\n';
-  if (!meta.part2Text.empty()) std::cout << "  text 2        " << meta.part2Text << '\n';
-  if (!meta.part24Text.empty()) std::cout << "  text 24       " << meta.part24Text << '\n';
+            << heading("flags") << hex32(meta.flags) << '\n'
+            << heading("architecture") << printable(meta.architecture) << '\n';
+  for (const auto& [label, text] : {std::pair{"note", &meta.note},
+                                    {"text 2", &meta.part2Text},
+                                    {"text 24", &meta.part24Text}})
+    if (!text->empty()) std::cout << heading(label) << printable(*text) << '\n';
   if (meta.hasOpaquePayload)
-    std::cout << "  payload       " << info.payloadLength << " bytes\n";
+    std::cout << heading("payload") << info.payloadLength << " bytes\n";
 }
 
 void printEntries(const char* label, const std::vector<DependencyEntry>& entries) {
-  for (const DependencyEntry& entry : entries) {
-    char heading[24];
-    snprintf(heading, sizeof heading, "  %-13s ", label);
-    std::cout << heading << entryText(entry) << '\n';
-  }
+  for (const DependencyEntry& entry : entries)
+    std::cout << heading(label) << entryText(entry) << '\n';
 }
 
 void printReadable(const std::string& path, const FileInspection& inspection,
@@ -191,28 +197,28 @@ void printReadable(const std::string& path, const FileInspection& inspection,
     std::cout << line;
   }
   if (inspection.isBundle) {
-    std::cout << "bundle " << displayName(inspection.bundle.meta) << '\n';
+    std::cout << "bundle " << printable(displayName(inspection.bundle.meta)) << '\n';
     printIdentity(inspection.bundle);
     printEntries("table", inspection.bundleTable);
   }
   for (size_t i = 0; i < inspection.packages.size(); ++i) {
     const PackageInfo& info = inspection.packages[i];
-    std::cout << "package " << displayName(info.meta) << '\n';
+    std::cout << "package " << printable(displayName(info.meta)) << '\n';
     printIdentity(info);
     printEntries("depends", info.meta.dependencies);
     printEntries("provides", info.meta.provides);
     printEntries("conflicts", info.meta.conflicts);
-    std::cout << "  files         " << info.files.size() << '\n';
+    std::cout << heading("files") << info.files.size() << '\n';
     for (const ContainerFileInfo& file : info.files) {
       std::cout << "    " << octal(file.mode) << ' ';
       char size[16];
       snprintf(size, sizeof size, "%10u", file.size);
-      std::cout << size << "  " << file.name;
-      if (file.isSymlink()) std::cout << " -> " << file.linkTarget;
+      std::cout << size << "  " << printable(file.name);
+      if (file.isSymlink()) std::cout << " -> " << printable(file.linkTarget);
       if (file.passOver != 0) std::cout << " (passed over)";
       std::cout << '\n';
     }
-    std::cout << "  signature     ";
+    std::cout << heading("signature");
     if (!info.hasSignature)
       std::cout << "none\n";
     else if (i < reports.size())
@@ -221,7 +227,7 @@ void printReadable(const std::string& path, const FileInspection& inspection,
       std::cout << info.signatureLength << " bytes\n";
   }
   for (const std::string& problem : inspection.problems)
-    std::cout << "damaged: " << problem << '\n';
+    std::cout << "damaged: " << printable(problem) << '\n';
   std::cout << std::flush;
 }
 

@@ -10,6 +10,7 @@
 #include "pkgtool/command.h"
 #include "pkgtool/file_io.h"
 #include "pkgtool/package_report.h"
+#include "pkgtool/printable_text.h"
 #include "pkgtool/signature_report.h"
 #include "pkgtool/signing_options.h"
 
@@ -65,7 +66,7 @@ int runVerify(const ParsedOptions& options) {
     }
     const bool accepted = packageLevel == 1 ? report.acceptedLevel1 : report.acceptedLevel2;
     allAccepted = allAccepted && accepted;
-    std::cout << name << ": " << (accepted ? "accepted" : "rejected") << " at level "
+    std::cout << printable(name) << ": " << (accepted ? "accepted" : "rejected") << " at level "
               << packageLevel << " (" << describeSignature(report) << ")\n";
   }
   std::cout << std::flush;
