@@ -43,8 +43,10 @@ TEST(MetadataText, VersionsAndEntriesReadEveryFormAndNothingElse) {
               std::tie(e.name, e.minVersion, e.maxVersion, e.priority));
   }
   for (const char* text : {"", ":6.42", "0123456789abcdefg", "a:6.42:6.43:1:9", "a:bad", "a::x",
-                           "a:1.0:2.0:2147483648", "a:1.0:2.0:-2147483649", "a:1.0:2.0:1x"})
+                           "a:1.0:2.0:2147483648", "a:1.0:2.0:-2147483649", "a:1.0:2.0:1x",
+                           "a b:1.0", "a\tb", "a\x1b", "\x7f:1.0"})
     EXPECT_FALSE(parseEntryText(text, entry)) << '"' << text << '"';
+  EXPECT_TRUE(parseEntryText("lib/ssl", entry) && entry.name == "lib/ssl");
 }
 
 TEST(PkgtoolUsage, RefusalsExitTwoWithTheComplaintAndUsageOnStandardError) {
@@ -55,9 +57,9 @@ TEST(PkgtoolUsage, RefusalsExitTwoWithTheComplaintAndUsageOnStandardError) {
       {"frobnicate", "unknown command \"frobnicate\""},
       {"build --name a --version 1.0", "--output is required"},
       {"build -o @out --name a --version 6.42beta3x", "invalid version \"6.42beta3x\""},
-      {"build -o @out --name 0123456789abcdefg --version 1.0",
-       "invalid name \"0123456789abcdefg\" (1 to 16 characters, no \"/\")"},
-      {"build -o @out --name a --version 1.0 --depends x:1:2", "invalid --depends entry \"x:1:2\""},
+      {"build -o @out --name a --version 1.0 --depends x:1:2",
+       "invalid --depends entry \"x:1:2\": NAME[:MIN[:MAX[:PRIORITY]]], NAME 1 to 16 bytes "
+       "without blank or control character"},
       {"build -o @out --name a --version 1.0 --build-time 4294967296",
        "invalid build time \"4294967296\""},
       {"build -o @out --name a --version 1.0 --sha256", "--sha256 needs --sign"},
@@ -74,6 +76,32 @@ TEST(PkgtoolUsage, RefusalsExitTwoWithTheComplaintAndUsageOnStandardError) {
     EXPECT_TRUE(result.err.starts_with(head + " ")) << result.err;
   }
   EXPECT_FALSE(dir.exists("out"));
+}
+
+// A package or bundle name becomes a database directory and a field of its text
+// files; the complaint shows a refused one escaped.
+TEST(PkgtoolUsage, NamesAreOneToSixteenBytesOfOneDirectoryWithoutBlankOrControlCharacter) {
+  ScratchRoot dir;
+  const std::pair<std::string, std::string> refused[] = {  // name, as the complaint shows it
+      {"", ""},          {".", "."},           {"..", ".."},
+      {"a/b", "a/b"},    {"a b", "a b"},       {"a\nb", R"(a\nb)"},
+      {"\x1b", R"(\x1b)"}, {"0123456789abcdefg", "0123456789abcdefg"}};
+  for (const std::string command : {"build", "bundle"}) {
+    for (const auto& [name, shown] : refused) {
+      const RunResult result = runProgram(
+          {PKGTOOL_BINARY, command, "-o", dir.at("out"), "--name", name, "--version", "1.0", "p"});
+      EXPECT_EQ(result.status, 2) << name;
+      EXPECT_TRUE(result.err.starts_with("pkgtool: invalid name \"" + shown +
+                                         "\": 1 to 16 bytes, no \"/\", blank or control "
+                                         "character, not \".\" or \"..\"\nusage: "))
+          << result.err;
+    }
+  }
+  EXPECT_FALSE(dir.exists("out"));
+  for (const std::string name : {"0123456789abcdef", "...", "r\xc3\xa9seau"})
+    EXPECT_EQ(runProgram({PKGTOOL_BINARY, "build", "-o", dir.at("ok"), "--name", name,
+                          "--version", "1.0"}).status, 0)
+        << name;
 }
 
 TEST(PkgtoolUsage, HelpOfEveryCommandGoesToStandardOutputWithItsOptionsLaidOut) {

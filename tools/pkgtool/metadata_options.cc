@@ -9,22 +9,21 @@
 #include "pkgfile/package_format.h"
 #include "pkgtool/command.h"
 #include "pkgtool/file_io.h"
+#include "pkgtool/printable_text.h"
 #include "pkgtool/version_parse.h"
 
 namespace {
-
-// A package name fits the 16-byte field and names a directory of its own.
-bool isValidPackageName(std::string_view name) {
-  return name.size() <= kNameFieldSize && isSafePackageName(name);
-}
 
 int readMetadataOptions(std::string_view command, const ParsedOptions& options,
                         Package& meta) {
   const std::string* name = options.last("--name");
   if (name == nullptr) return usageError(command, "--name is required");
-  if (!isValidPackageName(*name))
-    return usageError(command, "invalid name \"%s\" (1 to 16 characters, no \"/\")",
-                      name->c_str());
+  // The name fills a 16-byte field and names the package's own database directory.
+  if (name->size() > kNameFieldSize || !isSafePackageName(*name))
+    return usageError(command,
+                      "invalid name \"%s\": 1 to 16 bytes, no \"/\", blank or control "
+                      "character, not \".\" or \"..\"",
+                      printable(*name).c_str());
   meta.name = *name;
 
   const std::string* version = options.last("--version");
@@ -82,7 +81,7 @@ bool parseEntryText(std::string_view text, DependencyEntry& entry) {
     if (colon == std::string_view::npos) break;
     text.remove_prefix(colon + 1);
   }
-  if (fields.size() > 4 || fields[0].empty() || fields[0].size() > kNameFieldSize)
+  if (fields.size() > 4 || fields[0].size() > kNameFieldSize || !isSafeListName(fields[0]))
     return false;
   DependencyEntry parsed;
   parsed.name = std::string(fields[0]);
@@ -101,8 +100,10 @@ int readEntryOptions(std::string_view command, const ParsedOptions& options,
   for (const std::string& text : options.all(option)) {
     DependencyEntry entry;
     if (!parseEntryText(text, entry))
-      return usageError(command, "invalid %s entry \"%s\"", std::string(option).c_str(),
-                        text.c_str());
+      return usageError(command,
+                        "invalid %s entry \"%s\": NAME[:MIN[:MAX[:PRIORITY]]], NAME 1 to 16 "
+                        "bytes without blank or control character",
+                        std::string(option).c_str(), printable(text).c_str());
     entries.push_back(entry);
   }
   if (entries.size() > UINT16_MAX)

@@ -14,8 +14,10 @@
 // the payload and magic, their signing, and how the result is written.
 
 inline constexpr auto kMetadataOptions = std::to_array<OptionRule>({
-    {"--name", "", "NAME", "name, 1 to 16 characters, no \"/\""},
-    {"--version", "", "VERSION", "version"},
+    {"--name", "", "NAME",
+     "name: 1 to 16 bytes, no \"/\", blank or control character,\n"
+     "not \".\" or \"..\""},
+    {"--version", "", "VERSION", "version, as VERSION below"},
     {"--build-time", "", "SECONDS",
      "build time (default: $SOURCE_DATE_EPOCH when set, else now)"},
     {"--arch", "", "ARCH", "architecture (without it the installer assumes i386)"},
@@ -31,8 +33,9 @@ inline constexpr std::string_view kVersionNote =
     "VERSION is MAJOR.MINOR, MAJOR.MINOR.NUMBER, or MAJOR.MINOR followed by alpha, beta\n"
     "or rc and an optional number (6.42, 6.42.3, 6.41rc5, 7.1beta3); each number 0..255.\n";
 inline constexpr std::string_view kEntryNote =
-    "ENTRY is NAME[:MIN[:MAX[:PRIORITY]]]: MIN and MAX are versions (empty or missing:\n"
-    "0, which for MAX means no upper bound), PRIORITY a signed number (default 0).\n";
+    "ENTRY is NAME[:MIN[:MAX[:PRIORITY]]]: NAME is 1 to 16 bytes without blank or\n"
+    "control character, MIN and MAX are versions (empty or missing: 0, which for MAX\n"
+    "means no upper bound), PRIORITY a signed number (default 0).\n";
 
 // What the shared options give.
 struct MakeOptions {
@@ -48,7 +51,8 @@ struct MakeOptions {
 int readMakeOptions(std::string_view command, const ParsedOptions& options, MakeOptions& made);
 
 // Reads "NAME[:MIN[:MAX[:PRIORITY]]]": versions as text (empty or missing: 0), a
-// signed priority (default 0), a name of 1 to 16 characters. False for anything else.
+// signed priority (default 0), a name of 1 to 16 bytes without blank or control
+// character. False for anything else.
 bool parseEntryText(std::string_view text, DependencyEntry& entry);
 
 // Appends an entry for every occurrence of the option. ExitOk or ExitUsage.
