@@ -1,5 +1,6 @@
 #include "pkgtool/command.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <iostream>

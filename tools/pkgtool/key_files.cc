@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string_view>
 
 #include "pkgtool/eddsa_signer.h"
 #include "pkgtool/legacy_signer.h"

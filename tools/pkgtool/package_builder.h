@@ -14,7 +14,7 @@
 // One entry of a file container.
 struct ContainerEntry {
   std::string name;
-  uint16_t mode = 0100644;  // type and permission bits
+  uint16_t mode = kRegularFileType | 0644;  // type and permission bits
   std::string data;         // file contents, or a link's target
   uint8_t passOver = 0;
 };
