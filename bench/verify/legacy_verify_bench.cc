@@ -14,7 +14,8 @@
 #include <string>
 
 #include "bench_timing.h"
-#include "pkgtool/signer.h"
+#include "pkgtool/key_files.h"
+#include "pkgtool/legacy_signer.h"
 #include "verify/signature.h"
 
 int main(int argc, char** argv) {

@@ -10,7 +10,8 @@
 #include "bench_timing.h"
 #include "pkgfile/package_reader.h"
 #include "pkgtool/package_builder.h"
-#include "pkgtool/signer.h"
+#include "pkgtool/key_files.h"
+#include "pkgtool/package_signer.h"
 #include "platform/crypto.h"
 #include "verify/signature.h"
 

@@ -7,9 +7,11 @@
 #include <type_traits>
 
 #include "pkgfile/package_reader.h"
-#include "pkgtool/package_builder.h"
-#include "pkgtool/signer.h"
 #include "platform/crypto.h"
+#include "pkgtool/eddsa_signer.h"
+#include "pkgtool/legacy_signer.h"
+#include "pkgtool/package_builder.h"
+#include "support/signed_packages.h"
 #include "verify/test_vectors.h"
 
 namespace {
@@ -68,13 +70,6 @@ TEST(EddsaVerify, AcceptsRfcVectorsAndRejectsCorruptedOnes) {
 }
 
 // ---- verifySignature over packages signed by the package tool ----
-
-SigningKeys developmentKeys() {
-  SigningKeys keys;
-  EXPECT_TRUE(readSigningKeys(std::string(SOURCE_DIR) + "/keys/legacy.secret",
-                              std::string(SOURCE_DIR) + "/keys/eddsa.secret", keys));
-  return keys;
-}
 
 // A package signed by the package tool; its signature part is the last one.
 std::string signedPackage(SignatureForms forms, uint32_t partLength = 0,
