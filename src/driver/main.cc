@@ -11,6 +11,11 @@
 #include "pdb/repository.h"
 
 int main(int argc, char** argv) {
+  // A package arrives on standard input as one long stream: take it in large blocks
+  // rather than one file-system block per read.
+  static char inputBuffer[1 << 16];
+  setvbuf(stdin, inputBuffer, _IOFBF, sizeof inputBuffer);
+
   Repository& repository = Repository::instance();
 
   // The emulator board runs no package management at all.
