@@ -23,7 +23,7 @@ struct Pkg {
     p.name = name;
     p.version = version;
     p.buildTime = buildTime;
-    p.architecture = "mipsbe";
+    p.architecture = "mips32";
   }
   Pkg& needs(const char* name, Version min = 0) { return add(p.dependencies, {name, min, 0, 0}); }
   Pkg& gives(const char* name) { return add(p.provides, {name, 0, 0, 0}); }
@@ -61,7 +61,7 @@ constexpr InstallFlags kAll = 0xFFFFFFFF;
 const char* const kMin = "0x062A6603";  // 6.42.3
 const std::string kOlder =
     "WARNING: omitting package dhcp-6.41: newer package dhcp-6.42 is already installed";
-const std::string kArm = "ERROR: can not install dhcp-6.42: it is not made for mipsbe, but for arm";
+const std::string kArm = "ERROR: can not install dhcp-6.42: it is not made for mips32, but for arm";
 const std::string kFlagged = "WARNING: cannot install older dhcp-6.42: router in flagged state";
 const std::string kConflict = "ERROR: can not install wireless-6.42: it conflicts with ppp-6.41";
 const std::string kSystemMin = "ERROR: omitting package system-6.42: min Halvane version is 6.42.3";
@@ -110,7 +110,7 @@ const Case kCases[] = {
     // Architecture.
     {"wrong architecture", {}, Pkg("dhcp").arch("arm"), NotInstallable, {kArm}},
     {"a prefix is not the architecture", {}, Pkg("dhcp").arch("mips"), NotInstallable,
-     {"ERROR: can not install dhcp-6.42: it is not made for mipsbe, but for mips"}},
+     {"ERROR: can not install dhcp-6.42: it is not made for mips32, but for mips"}},
     {"empty architecture passes", {}, Pkg("dhcp").arch("")},
     // Dependencies.
     {"required version missing", {Pkg("system")}, Pkg("wireless").needs("system", ver(6, 42, 3)),
@@ -161,7 +161,7 @@ TEST(DecisionRules, OutcomeBitsAndTheirOneMessage) {
       unsetenv("HALVANE_MIN_VERSION");
     ConsoleCapture console;
     Repository& repository = freshRepository();
-    repository.arch = "mipsbe";
+    repository.arch = "mips32";
     for (const Pkg& record : c.installed) {
       auto package = std::make_unique<InstalledPackage>();
       static_cast<Package&>(*package) = record.p;
