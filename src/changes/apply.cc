@@ -58,25 +58,6 @@ void advanceSpinner() {
   std::cout.flush();
 }
 
-// Writes all of data; false with errno set otherwise. A short write is carried on,
-// so that a full disk comes back as its own error rather than a silent stop.
-bool writeAll(int fd, const char* data, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t written = write(fd, data + done, size - done);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (written == 0) {
-      errno = EIO;
-      return false;
-    }
-    done += static_cast<size_t>(written);
-  }
-  return true;
-}
-
 // Copies the rest of from into to; false with errno set on a read or write error.
 bool copyBytes(int from, int to, bool progress) {
   std::unique_ptr<char[]> buffer(new char[kCopyChunk]);

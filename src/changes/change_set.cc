@@ -70,11 +70,21 @@ std::string temporaryDirectory(const std::string& path, uint32_t sizeHint) {
 
 }  // namespace
 
-void ChangeSet::createFile(std::ofstream& out, const std::string& path, uint32_t sizeHint,
-                           uint32_t mode) {
+FileDescriptor ChangeSet::createFileDescriptor(const std::string& path, uint32_t sizeHint,
+                                               uint32_t mode) {
   std::string name = temporaryDirectory(path, sizeHint) + "/tmpXXXXXX";
   const int fd = mkstemp(name.data());
-  if (fd < 0) {
+  if (fd >= 0) {
+    if (mode != 0) fchmod(fd, mode);
+    put(path, ChangeOp::MoveTemp, name);
+  }
+  return FileDescriptor(fd);
+}
+
+void ChangeSet::createFile(std::ofstream& out, const std::string& path, uint32_t sizeHint,
+                           uint32_t mode) {
+  FileDescriptor file = createFileDescriptor(path, sizeHint, mode);
+  if (!file.valid()) {
     // Leave the stream closed and failed; the caller reports errno.
     const int code = errno;
     if (out.is_open()) out.close();
@@ -82,11 +92,10 @@ void ChangeSet::createFile(std::ofstream& out, const std::string& path, uint32_t
     errno = code;
     return;
   }
-  close(fd);
-  if (mode != 0) chmod(name.c_str(), mode);
-  put(path, ChangeOp::MoveTemp, name);
+  file.close();
   if (out.is_open()) out.close();
   out.clear();
+  const std::string& name = entries_.find(path)->second.argument;
   out.open(name, std::ios::out | std::ios::trunc | std::ios::binary);
 }
 
@@ -115,4 +124,21 @@ void makeDirectories(const std::string& path) {
   if (mkdir(path.c_str(), 0777) == 0 || errno == EEXIST) return;
   makeDirectories(parentDirectory(path));
   mkdir(path.c_str(), 0777);
+}
+
+bool writeAll(int fd, const char* data, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t written = write(fd, data + done, size - done);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (written == 0) {
+      errno = EIO;
+      return false;
+    }
+    done += static_cast<size_t>(written);
+  }
+  return true;
 }

@@ -5,6 +5,8 @@
 #include <map>
 #include <string>
 
+#include "platform/file_handles.h"
+
 // Operation of one pending change (the numbers are stored nowhere but kept stable).
 enum class ChangeOp : uint32_t {
   Move = 0,      // rename the prepared file in argument to the path
@@ -40,6 +42,9 @@ class ChangeSet {
   // file cannot be created nothing is recorded and out is left closed and failed.
   void createFile(std::ofstream& out, const std::string& path, uint32_t sizeHint,
                   uint32_t mode);
+  // As createFile, but hands back the temporary file's descriptor, open for
+  // writing; not valid (errno set, nothing recorded) when it cannot be created.
+  FileDescriptor createFileDescriptor(const std::string& path, uint32_t sizeHint, uint32_t mode);
   // Deletes the temporary files of all MoveTemp changes and empties the set.
   void discard();
   // Forgets the change for path without touching any file (a pending deletion
@@ -60,3 +65,7 @@ std::string parentDirectory(const std::string& path);
 
 // Creates path and any missing parents (mode 0777 before the umask). Reports nothing.
 void makeDirectories(const std::string& path);
+
+// Writes all of data to fd; false with errno set otherwise. A short write is carried
+// on, so that a full disk comes back as its own error rather than a silent stop.
+bool writeAll(int fd, const char* data, size_t size);

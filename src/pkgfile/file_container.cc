@@ -1,8 +1,9 @@
 #include "pkgfile/file_container.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,7 +16,8 @@
 
 namespace {
 
-constexpr size_t kCopyChunk = 16384;  // file data moves in steps of this size
+constexpr size_t kCopyChunk = 16384;  // file data is inflated in steps of this size
+constexpr size_t kWriteBlock = 16 * kCopyChunk;  // and written in blocks of up to this size
 constexpr size_t kSkipChunk = 1024;   // passed-over data is inflated and dropped in these
 
 const std::streambuf::pos_type kBadPosition{std::streambuf::off_type(-1)};
@@ -105,7 +107,7 @@ InflatingStreamBuffer::pos_type InflatingStreamBuffer::seekoff(off_type offset,
 bool extractFiles(InstalledPackage& package, ChangeSet& changes, PackageReader& reader) {
   Repository& repository = Repository::instance();
   auto inflating = std::make_unique<InflatingStreamBuffer>(&reader.parts());
-  std::vector<char> data(kCopyChunk);
+  std::vector<char> data(kWriteBlock);
   for (;;) {
     uint8_t header[kContainerEntryHeaderSize];
     if (inflating->sgetn(reinterpret_cast<char*>(header), sizeof header) !=
@@ -143,27 +145,40 @@ bool extractFiles(InstalledPackage& package, ChangeSet& changes, PackageReader& 
       return false;
     }
 
-    std::ofstream out;
-    changes.createFile(out, target, entry.dataLength, entry.mode);
-    if (!out.is_open()) {
+    FileDescriptor out = changes.createFileDescriptor(target, entry.dataLength, entry.mode);
+    if (!out.valid()) {
       repository.reportCreateFailure(package, name);
       return false;
     }
     package.files.insert(target);
+    // Steps are gathered into blocks so that a large file takes few writes; the
+    // inflated stream is asked for the same steps as ever.
+    size_t gathered = 0;
     for (uint32_t left = entry.dataLength; left != 0;) {
       const auto chunk = static_cast<std::streamsize>(std::min<size_t>(left, kCopyChunk));
-      if (inflating->sgetn(data.data(), chunk) != chunk) {
-        repository.reportBrokenPackage(package);
+      if (inflating->sgetn(data.data() + gathered, chunk) != chunk) {
+        // A write of the steps gathered so far that fails is reported first, as it
+        // would have been had each step been written at once.
+        if (!writeAll(out.get(), data.data(), gathered))
+          repository.reportCreateFailure(package, name);
+        else
+          repository.reportBrokenPackage(package);
         return false;
       }
-      if (!out.write(data.data(), chunk)) {
-        repository.reportCreateFailure(package, name);
-        return false;
-      }
+      gathered += static_cast<size_t>(chunk);
       left -= static_cast<uint32_t>(chunk);
+      if (left == 0 || gathered + kCopyChunk > data.size()) {
+        if (!writeAll(out.get(), data.data(), gathered)) {
+          repository.reportCreateFailure(package, name);
+          return false;
+        }
+        gathered = 0;
+      }
     }
-    out.close();
-    if (out.fail()) {
+    // Start writing the data back now, so that the sync before the renames finds
+    // little left to wait for.
+    sync_file_range(out.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+    if (!out.close()) {
       repository.reportCreateFailure(package, name);
       return false;
     }
