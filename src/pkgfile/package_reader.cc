@@ -7,6 +7,10 @@ namespace {
 
 // Skipped payload passes through the digest in chunks of this size.
 constexpr uint32_t kSkipChunk = 16384;
+// Copies for the tee of at least kTeeGathered bytes are gathered into blocks of
+// kTeeBlock bytes.
+constexpr size_t kTeeGathered = 1024;
+constexpr size_t kTeeBlock = 65536;
 
 const std::streambuf::pos_type kBadPosition{std::streambuf::off_type(-1)};
 
@@ -48,9 +52,11 @@ void readWholePart(PackageReader& reader, std::string& text) {
 }  // namespace
 
 PartStreamBuffer::PartStreamBuffer(std::streambuf* source, bool digesting, std::streambuf* tee)
-    : source_(source), tee_(tee), currentDigest_(&sha1_), digesting_(digesting) {}
+    : source_(source), tee_(tee), currentDigest_(&sha1_), digesting_(digesting) {
+  if (tee_ != nullptr) teeBlock_.reserve(kTeeBlock);
+}
 
-PartStreamBuffer::~PartStreamBuffer() = default;
+PartStreamBuffer::~PartStreamBuffer() { flushTee(); }
 
 void PartStreamBuffer::finishDigest() { currentDigest_->finish(digestValue_); }
 
@@ -60,9 +66,28 @@ std::streamsize PartStreamBuffer::sourceRead(char* out, std::streamsize count) {
 
 void PartStreamBuffer::copyToTee(const char* bytes, std::streamsize count) {
   if (tee_ == nullptr || count <= 0) return;
+  const auto size = static_cast<size_t>(count);
+  if (size >= kTeeGathered) {
+    if (teeBlock_.size() + size > kTeeBlock) flushTee();
+    if (size < kTeeBlock) {
+      teeBlock_.insert(teeBlock_.end(), bytes, bytes + size);
+      return;
+    }
+  } else {
+    flushTee();
+  }
   const std::streamsize written =
       guarded([&] { return tee_->sputn(bytes, count); }, std::streamsize{0});
   if (written != count) teeFailed_ = true;
+}
+
+void PartStreamBuffer::flushTee() {
+  if (teeBlock_.empty()) return;
+  const auto count = static_cast<std::streamsize>(teeBlock_.size());
+  const std::streamsize written =
+      guarded([&] { return tee_->sputn(teeBlock_.data(), count); }, std::streamsize{0});
+  if (written != count) teeFailed_ = true;
+  teeBlock_.clear();
 }
 
 void PartStreamBuffer::account(const char* bytes, std::streamsize count) {
@@ -257,6 +282,7 @@ PackageReader::~PackageReader() = default;
 void PackageReader::wantPart(uint32_t type) { wanted_.push_back(type); }
 
 int PackageReader::stop() {
+  parts_->flushTee();
   currentPart = -1;
   finished_ = true;
   setstate(std::ios_base::eofbit | std::ios_base::failbit);

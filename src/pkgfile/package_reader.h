@@ -16,6 +16,12 @@
 // copied to the tee (when there is one) and, while digesting, fed to the running
 // digest; bytes given back and read again are not fed twice.
 //
+// Copies of 1 KiB or more are gathered into blocks of 64 KiB for the tee, so that a
+// large stream reaches it in few writes; the gathered bytes are handed on before
+// any smaller copy, when the reader reaches the end of the data and when this
+// buffer goes away. Smaller copies go straight to the tee, whose own buffer takes
+// them as before.
+//
 // Running digest: SHA-1 at first. A type-25 part header switches to SHA-256 for the
 // rest of the stream; a type-1 part header finishes the current digest into
 // digestValue() (restarting it) before it is fed. The 8-byte file header is never
@@ -39,7 +45,8 @@ class PartStreamBuffer : public std::streambuf {
   // digested; remaining drops by the bytes read. Returns the count read.
   std::streamsize readUndigested(char* out, std::streamsize count);
 
-  // A write to the tee failed: its copy of the stream is incomplete.
+  // A write to the tee failed: its copy of the stream is incomplete (bytes still
+  // gathered count once handed on).
   bool teeFailed() const { return teeFailed_; }
 
  protected:
@@ -65,6 +72,8 @@ class PartStreamBuffer : public std::streambuf {
   // Reads from the source; a read error, thrown or not, is a short read.
   std::streamsize sourceRead(char* out, std::streamsize count);
   void copyToTee(const char* bytes, std::streamsize count);
+  // Hands the bytes gathered for the tee to it.
+  void flushTee();
   // Reads the 8-byte file header into out (teed when whole); false when cut short.
   bool readFileHeader(uint8_t* out);
   // Reads the next 6-byte part header, tees it, applies the digest rules and makes
@@ -88,6 +97,7 @@ class PartStreamBuffer : public std::streambuf {
   bool digesting_;
   uint32_t skipCount_ = 0;
   bool teeFailed_ = false;
+  std::vector<char> teeBlock_;  // copies gathered for the tee
   uint8_t digestValue_[32] = {};
 };
 
