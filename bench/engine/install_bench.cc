@@ -1,7 +1,8 @@
 // Standard-input install benchmark. Builds a signed package of a tree of files
-// (sizes log-uniform from 100 B to 850 kB, two parts text-like to one part random
-// bytes) and the same tree as a gzip level-6 tar archive, then runs alternately,
-// each on a fresh router root and after the page cache was dropped:
+// (sizes log-uniform from 100 B to 850 kB, so about 2,000 files for 200 MiB; two
+// parts text-like to one part random bytes, so that the file container is about
+// half the tree) and the same tree as a gzip level-6 tar archive, then runs
+// alternately, each on a fresh router root and after the page cache was dropped:
 //   - installer -r ROOT - < package   (the files, the database, sync before and
 //     after the renames);
 //   - plain zlib inflation of the package's file container, writing nothing: the
@@ -124,10 +125,11 @@ bool makeInputs(const std::string& directory, uint64_t treeBytes, Inputs& inputs
     layout.meta.version = kVersion;
     layout.meta.buildTime = 1700000000;
     Generator random(0x2545F4914F6CDD1Dull);
+    const double spread = std::log(kLargestFile / kSmallestFile);
     uint64_t total = 0;
     for (size_t n = 0; total < treeBytes; ++n) {
-      const double spread = std::log(kLargestFile / kSmallestFile);
-      const auto size = static_cast<size_t>(kSmallestFile * std::exp(spread * unitInterval(random)));
+      const double drawn = kSmallestFile * std::exp(spread * unitInterval(random));
+      const auto size = static_cast<size_t>(drawn);
       ContainerEntry entry;
       entry.name = "lib/d" + std::to_string(n % 40) + "/f" + std::to_string(n);
       entry.mode = n % 3 ? 0100644 : 0100755;
