@@ -1,0 +1,70 @@
+// The post-install log "/flash/postlog" across upgrade runs: taken over and rewritten
+// when package files are found, appended to otherwise, and left alone by a run
+// that logged nothing. (What the file holds while the boot stage runs is seen by the
+// boot-stage probe in upgrade_run_test.cc.)
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/scratch_root.h"
+#include "support/signed_packages.h"
+
+namespace {
+
+constexpr Version final(unsigned major, unsigned minor) {
+  return (major << 24) | (minor << 16) | ('f' << 8);
+}
+
+// dhcp and ppp 6.42 are installed; a run may find dhcp 6.43, and may be asked to
+// disable ppp, which prints "disabled ppp-6.42" before any package file is looked at.
+TEST(Postlog, TakenOverAppendedOrLeftAlone) {
+  const std::string dhcp = signedPackageFile(
+      packageLayout("dhcp", final(6, 43), {{"bin/dhcp", 0100755, "dhcp"}}));
+  const std::string old = "one\n\ntwo\ncut short";
+  const struct {
+    const char* before;  // null: no log yet
+    bool disablePpp;
+    bool offerDhcp;
+    std::vector<std::string> arguments;
+    const char* after;  // null: no log at all
+  } cases[] = {
+      // Whole old lines come first, then this run's; the last line without its line
+      // feed is dropped.
+      {old.c_str(), false, true, {}, "one\n\ntwo\ninstalled dhcp-6.43\n"},
+      // Taken over behind the messages printed so far.
+      {old.c_str(), true, true, {}, "disabled ppp-6.42\none\n\ntwo\ninstalled dhcp-6.43\n"},
+      // A quiet run logs nothing of its own: the old lines alone.
+      {old.c_str(), false, true, {"-q"}, "one\n\ntwo\n"},
+      {nullptr, false, true, {}, "installed dhcp-6.43\n"},
+      // No package files: appended to whatever the file holds.
+      {"one\n", true, false, {}, "one\ndisabled ppp-6.42\n"},
+      {nullptr, true, false, {}, "disabled ppp-6.42\n"},
+      // Nothing logged, nothing taken over: not touched, not even created.
+      {old.c_str(), false, false, {}, old.c_str()},
+      {nullptr, false, false, {}, nullptr},
+      {"one\n", true, false, {"-q"}, "one\n"},
+  };
+  for (const auto& c : cases) {
+    ScratchRoot root;
+    for (const char* name : {"dhcp", "ppp"}) {
+      root.write(std::string("flash/var/pdb/") + name + "/version",
+                 std::to_string(final(6, 42)) + " 1700000000\n");
+      root.write(std::string("flash/var/pdb/") + name + "/deps", "");
+      root.write(std::string("flash/var/pdb/") + name + "/files", "");
+    }
+    if (c.before != nullptr) root.write("flash/postlog", c.before);
+    if (c.disablePpp) root.write("ram/pdb/ppp/schedule", "disable\n");
+    if (c.offerDhcp) root.write("rw/pckg/.download/dhcp.zpk", dhcp);
+    const RunResult run = runInstaller(root, c.arguments);
+    EXPECT_EQ(run.status, 0);
+    const std::string label = c.after != nullptr ? c.after : "(none)";
+    EXPECT_EQ(root.exists("flash/postlog"), c.after != nullptr) << label;
+    if (c.after != nullptr) {
+      EXPECT_EQ(root.read("flash/postlog"), c.after);
+    }
+  }
+}
+
+}  // namespace
