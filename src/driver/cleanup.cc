@@ -18,7 +18,7 @@ bool isProtected(const InstalledPackage& package) {
 
 bool builtForThisGeneration(const InstalledPackage& package) {
   for (const DependencyEntry& entry : package.dependencies)
-    if (entry.name == "system") return entry.minVersion > kGenerationThreshold;
+    if (entry.name == "system" && entry.minVersion > kGenerationThreshold) return true;
   return false;
 }
 

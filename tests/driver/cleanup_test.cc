@@ -38,6 +38,8 @@ TEST(Cleanup, AddOnsOfAnEarlierGenerationAreUninstalled) {
       {"ntp", requiresSystem(kFirstNew), true},
       {"ppp", "", false},
       {"snmp", "tolvo 0 0\n", false},
+      // Any requirement of this generation keeps it, not only the first.
+      {"hotspot", requiresSystem(kLastOld) + requiresSystem(kFirstNew), true},
   };
   ScratchRoot root;
   for (const auto& c : cases) {
