@@ -1,22 +1,21 @@
-// Feeds arbitrary bytes to the manifest reader and writes the result back out: every
-// line that reads must survive a write and a second read unchanged.
+// Feeds arbitrary bytes to the manifest reader as "/ram/MANIFEST" of the scratch
+// root and writes the result back out: every line that reads must survive a write
+// and a second read unchanged.
 
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "changes/change_set.h"
 #include "changes/manifest.h"
+#include "scratch_root.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string path = "/tmp/manifest-fuzz-" + std::to_string(getpid());
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  }
+  enterScratchRoot();
+  const std::string path = "/ram/MANIFEST";
+  if (!writeScratchFile(path, reinterpret_cast<const char*>(data), size)) abort();
   // Manifest entries are plain moves, links and deletions: reading them touches no file.
   ChangeSet first;
   readManifest(first, path);

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs the Debian packages the build needs, when they are missing.
 set -eu
-needed="build-essential cmake zlib1g-dev libssl-dev libgtest-dev nlohmann-json3-dev"
+needed="build-essential cmake zlib1g-dev libssl-dev libgtest-dev nlohmann-json3-dev clang libclang-rt-14-dev"
 missing=""
 for package in $needed; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

@@ -10,3 +10,5 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DINSTALLER_SANITIZE=ON \
   -DINSTALLER_BENCH=OFF >/dev/null
 cmake --build build-sanitize -j2
 (cd build-sanitize && ctest --output-on-failure -j2)
+# The fuzz targets, each for a short while (their own build, with clang).
+./scripts/fuzz.sh
