@@ -9,7 +9,7 @@ namespace {
 
 constexpr const Command* kCommands[] = {&kBuildCommand,  &kBundleCommand, &kInspectCommand,
                                         &kVerifyCommand, &kSignCommand,   &kKeygenCommand,
-                                        &kDbCommand};
+                                        &kDbCommand,    &kPlanCommand};
 
 // Where the help of an option starts, and the indent of its further lines.
 constexpr size_t kHelpColumn = 24;

@@ -26,6 +26,7 @@ extern const Command kVerifyCommand;
 extern const Command kSignCommand;
 extern const Command kKeygenCommand;
 extern const Command kDbCommand;
+extern const Command kPlanCommand;
 
 // The command of that name, or null.
 const Command* findCommand(std::string_view name);

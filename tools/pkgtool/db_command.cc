@@ -1,12 +1,12 @@
 // pkgtool db: the installed packages of a router root as the installer's loader sees
-// them (name, version, state, bundle, schedule, file count). The loader works on the
-// router's absolute paths, so it runs in a child process whose root is ROOT; the
-// child's exit status is passed on. ExitUsage when ROOT has no "flash/var/pdb/".
+// them (name, version, state, bundle, schedule, file count), or as a Graphviz graph of
+// who needs whom. The loader works on the router's absolute paths, so it runs in a
+// child process whose root is ROOT; the child's exit status is passed on. ExitUsage
+// when ROOT has no "flash/var/pdb/".
 
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,7 +16,9 @@
 #include <nlohmann/json.hpp>
 
 #include "pdb/repository.h"
+#include "pkgtool/child_process.h"
 #include "pkgtool/command.h"
+#include "pkgtool/dot_graph.h"
 #include "pkgtool/printable_text.h"
 
 namespace {
@@ -25,10 +27,17 @@ using json = nlohmann::ordered_json;
 
 constexpr auto kOptions = std::to_array<OptionRule>({
     {"--json", "", "", "one JSON object instead of the table"},
+    {"--dot", "", "", "a Graphviz graph instead of the table"},
 });
 
 constexpr std::string_view kNotes[] = {
-    "Lists the installed packages of the router root ROOT as the installer loads them.\n"};
+    "Lists the installed packages of the router root ROOT as the installer loads them.\n",
+    "With --dot: packages as nodes (disabled ones grey), bundles as clusters, a\n"
+    "requirement as an arrow to the package that answers it (or to a dashed \"missing\"\n"
+    "node), a conflict as a dashed arrow. Render it with Graphviz:\n"
+    "  pkgtool db --dot ROOT | dot -Tsvg > packages.svg\n"};
+
+enum class Format { Table, Json, Dot };
 
 std::string stateText(const InstalledPackage& package) {
   return std::string(package.disabled ? "disabled" : "enabled") +
@@ -97,24 +106,31 @@ bool gainChroot() {
 }
 
 // The child: changes root, loads the installed set and prints it.
-[[noreturn]] void listInRoot(const std::string& root, bool asJson) {
+int listInRoot(const std::string& root, Format format) {
   if (!gainChroot() || chroot(root.c_str()) != 0 || chdir("/") != 0) {
     complain("cannot change root to %s: %s", root.c_str(), strerror(errno));
-    _exit(ExitFailed);
+    return ExitFailed;
   }
   const char* arch = getenv("arch");
   Repository& repository = Repository::instance();
   repository.open(arch != nullptr ? arch : "i386", true);
-  if (asJson)
+  if (format == Format::Json)
     printJson(repository);
+  else if (format == Format::Dot)
+    std::cout << dotGraph(repository);
   else
     printTable(repository);
   std::cout.flush();
-  _exit(std::cout.good() ? ExitOk : ExitFailed);
+  return std::cout.good() ? ExitOk : ExitFailed;
 }
 
 int runDb(const ParsedOptions& options) {
   if (options.operands.size() != 1) return usageError("db", "one ROOT is needed");
+  if (options.has("--json") && options.has("--dot"))
+    return usageError("db", "--json and --dot do not go together");
+  const Format format = options.has("--json")  ? Format::Json
+                        : options.has("--dot") ? Format::Dot
+                                               : Format::Table;
   const std::string& root = options.operands[0];
   struct stat info;
   if (stat((root + "/flash/var/pdb/").c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
@@ -122,25 +138,7 @@ int runDb(const ParsedOptions& options) {
     return ExitUsage;
   }
 
-  std::cout.flush();
-  const pid_t child = fork();
-  if (child < 0) {
-    complain("fork: %s", strerror(errno));
-    return ExitFailed;
-  }
-  if (child == 0) listInRoot(root, options.has("--json"));
-  int status = 0;
-  while (waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) {
-      complain("waitpid: %s", strerror(errno));
-      return ExitFailed;
-    }
-  }
-  if (!WIFEXITED(status)) {
-    complain("the listing ended abnormally");
-    return ExitFailed;
-  }
-  return WEXITSTATUS(status);
+  return runInChild([&] { return listInRoot(root, format); }, "the listing");
 }
 
 }  // namespace
@@ -148,7 +146,7 @@ int runDb(const ParsedOptions& options) {
 constinit const Command kDbCommand = {
     "db",
     "list the installed packages of a router root",
-    "[--json] ROOT",
+    "[--json | --dot] ROOT",
     kOptions,
     kNotes,
     runDb,
