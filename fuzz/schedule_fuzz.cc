@@ -15,7 +15,8 @@
 //   then one byte per dependency and conflicts entry (bits 0-2 name, 3-4 minimum,
 //   5-6 maximum major version, 0 none), two per provides entry (the same, then a
 //   signed priority) and one per file (its last path component).
-// A bundle's record lists as members the records that name it.
+// Records have no members, as none loaded from the database has: bundle membership
+// is only the member's bundle name.
 
 #include <cstddef>
 #include <cstdint>
@@ -97,12 +98,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   repository.quiet = true;
   for (unsigned count = in.next() % 40 + 1; count != 0; --count)
     repository.packages.push_back(decodePackage(in));
-  for (const auto& bundle : repository.packages) {
-    if (!bundle->isBundle) continue;
-    for (const auto& member : repository.packages)
-      if (member->bundle.name == bundle->name && member != bundle)
-        bundle->members.push_back(std::make_shared<Package>(*member));
-  }
 
   ChangeSet changes;
   applySchedule(repository, changes, true);
