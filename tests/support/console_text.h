@@ -12,6 +12,13 @@ struct ConsoleText {
   std::vector<std::string> statuses;
 };
 
+// The header row and rule of the installed-package listing: "Name" in 16 columns, four
+// blanks, "Version" in 13, a blank, "Built" in 20, "Note" in 40.
+inline const std::string kListingHeader = "Name" + std::string(16, ' ') + "Version" +
+                                          std::string(7, ' ') + "Built" + std::string(15, ' ') +
+                                          "Note" + std::string(36, ' ') + "\n" +
+                                          std::string(94, '-') + "\n";
+
 inline ConsoleText splitConsole(const std::string& out) {
   static const std::string kOpen = "\x1b[?25l\r";
   static const std::string kClose = "\r\x1b[?25h";

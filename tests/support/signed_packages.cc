@@ -1,10 +1,12 @@
 #include "support/signed_packages.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <map>
 
+#include "support/console_text.h"
 #include "support/scratch_root.h"
 
 namespace fs = std::filesystem;
@@ -37,6 +39,18 @@ PackageLayout packageLayout(const std::string& name, Version version,
   layout.meta.buildTime = 1700000000;
   layout.files = std::move(files);
   return layout;
+}
+
+PackageLayout toolPackage(const std::string& name, Version version, const std::string& text) {
+  return packageLayout(name, version, {{"bin/" + name, 0100755, text.empty() ? name : text}});
+}
+
+BundleLayout bundleLayout(const std::string& name, Version version,
+                          std::vector<PackageLayout> members) {
+  BundleLayout bundle;
+  bundle.meta = packageLayout(name, version).meta;
+  bundle.members = std::move(members);
+  return bundle;
 }
 
 std::string withPart(std::string file, uint16_t type, const std::string& payload) {
@@ -91,4 +105,33 @@ std::vector<std::string> leftoverTemporaries(const std::string& root) {
     if (name.size() == 9 && name.rfind("tmp", 0) == 0) found.push_back(it->path().string());
   }
   return found;
+}
+
+void writeEntry(const ScratchRoot& root, const std::string& name, Version version,
+                std::map<std::string, std::string> files) {
+  files.emplace("deps", "");
+  files.emplace("files", "");
+  files["version"] = std::to_string(version) + " 1700000000\n";
+  for (const auto& [file, content] : files)
+    root.write("flash/var/pdb/" + name + "/" + file, content);
+}
+
+void installThroughStdin(const ScratchRoot& root, const std::string& file) {
+  const RunResult run = runInstaller(root, {"-"}, file);
+  EXPECT_EQ(run.status, 0) << run.out;
+  unlink(root.at("flash/PCKGS_CHANGED").c_str());
+  unlink(root.at("flash/postlog").c_str());
+}
+
+void expectUnchangedRun(const ScratchRoot& root, const std::vector<std::string>& arguments,
+                        int status, const std::string& lines, const std::string& stdinData,
+                        const std::vector<std::string>& environment) {
+  const std::string before = treeSnapshot(root.path());
+  const RunResult run = runInstaller(root, arguments, stdinData, environment);
+  EXPECT_EQ(run.status, status) << lines;
+  EXPECT_EQ(splitConsole(run.out).lines, lines);
+  EXPECT_EQ(root.read("flash/postlog"), lines);
+  unlink(root.at("flash/postlog").c_str());
+  EXPECT_EQ(treeSnapshot(root.path()), before) << lines;
+  EXPECT_EQ(leftoverTemporaries(root.path()), std::vector<std::string>{}) << lines;
 }
