@@ -3,48 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <memory>
 
 #include "engine/flagged_state.h"
-#include "model/package.h"
-#include "pdb/repository.h"
 #include "support/console_capture.h"
+#include "support/package_records.h"
 
 namespace {
 
-constexpr Version ver(unsigned major, unsigned minor, unsigned number = 0) {
-  return major << 24 | minor << 16 | 'f' << 8 | number;
-}
 constexpr Version kNone = 0xFFFFFFFF;
-
-// A package in one expression; the router's architecture unless arch() says otherwise.
-struct Pkg {
-  explicit Pkg(const char* name, Version version = ver(6, 42), uint32_t buildTime = 100) {
-    p.name = name;
-    p.version = version;
-    p.buildTime = buildTime;
-    p.architecture = "mips32";
-  }
-  Pkg& needs(const char* name, Version min = 0) { return add(p.dependencies, {name, min, 0, 0}); }
-  Pkg& gives(const char* name) { return add(p.provides, {name, 0, 0, 0}); }
-  Pkg& clash(const char* name) { return add(p.conflicts, {name, 0, 0, 0}); }
-  Pkg& arch(const char* architecture) {
-    p.architecture = architecture;
-    return *this;
-  }
-  Pkg& state(bool off, ScheduledAction next = ScheduledAction::None) {
-    disabled = off;
-    action = next;
-    return *this;
-  }
-  Pkg& add(std::vector<DependencyEntry>& list, const DependencyEntry& entry) {
-    list.push_back(entry);
-    return *this;
-  }
-  Package p;
-  bool disabled = false;
-  ScheduledAction action = ScheduledAction::None;
-};
 
 struct Case {
   const char* what;
@@ -68,9 +34,9 @@ const std::string kSystemMin = "ERROR: omitting package system-6.42: min Halvane
 const std::string kNoSystem =
     "ERROR: can not install wireless-6.42: system-6.42.3 is not installed, but is required";
 
-const Pkg kDhcp("dhcp"), kOldDhcp("dhcp", ver(6, 41)), kLaterDhcp("dhcp", ver(6, 42), 200);
+const Pkg kDhcp("dhcp"), kOldDhcp("dhcp", release(6, 41)), kLaterDhcp("dhcp", release(6, 42), 200);
 const Pkg kArmDhcp = Pkg("dhcp").arch("arm").needs("system");
-const Pkg kWireless("wireless"), kPpp = Pkg("ppp", ver(6, 41)).clash("wireless");
+const Pkg kWireless("wireless"), kPpp = Pkg("ppp", release(6, 41)).clash("wireless");
 
 const Case kCases[] = {
     // Version rules against the installed package of the same name.
@@ -90,12 +56,12 @@ const Case kCases[] = {
     // Flagged state: an older build.
     {"flagged", {kLaterDhcp}, kDhcp, 0x18 | Downgrade, {kFlagged}, 0, true},
     {"flagged, every bit accepted", {kLaterDhcp}, kDhcp, 0x18 | Downgrade, {kFlagged}, kAll, true},
-    {"flagged, newer version", {Pkg("dhcp", ver(6, 41), 200)}, kDhcp, 0x18 | Upgrade, {kFlagged},
+    {"flagged, newer version", {Pkg("dhcp", six(41), 200)}, kDhcp, 0x18 | Upgrade, {kFlagged},
      0, true},
     {"flagged warning is the only message", {kLaterDhcp, Pkg("ppp").clash("dhcp")}, kArmDhcp,
      0x18 | Downgrade, {kFlagged}, 0, true},
     {"flagged, later build", {kOldDhcp}, kLaterDhcp, Upgrade, {}, 0, true},
-    {"flagged, branding", {Pkg("branding", ver(6, 42), 200)}, Pkg("branding"), 0, {}, 0, true},
+    {"flagged, branding", {Pkg("branding", release(6, 42), 200)}, Pkg("branding"), 0, {}, 0, true},
     // Minimum system version.
     {"system", {}, Pkg("system"), NotInstallable, {kSystemMin}, 0, false, kMin},
     {"halvane prefix", {}, Pkg("halvane-wifi"), NotInstallable,
@@ -104,22 +70,23 @@ const Case kCases[] = {
      {"ERROR: omitting package halvane-6.42: min Halvane version is 6.42.3"}, 0, false, kMin},
     {"systemd has no minimum", {}, Pkg("systemd"), 0, {}, 0, false, kMin},
     {"myhalvane has no minimum", {}, Pkg("myhalvane"), 0, {}, 0, false, kMin},
-    {"at the minimum", {}, Pkg("system", ver(6, 42, 3)), 0, {}, 0, false, kMin},
+    {"at the minimum", {}, Pkg("system", release(6, 42, 3)), 0, {}, 0, false, kMin},
     {"minimum unset", {}, Pkg("system", 0)},
     {"minimum accepted", {}, Pkg("halvane"), NotInstallable, {}, NotInstallable, false, kMin},
     // Architecture.
     {"wrong architecture", {}, Pkg("dhcp").arch("arm"), NotInstallable, {kArm}},
     {"a prefix is not the architecture", {}, Pkg("dhcp").arch("mips"), NotInstallable,
      {"ERROR: can not install dhcp-6.42: it is not made for mips32, but for mips"}},
-    {"empty architecture passes", {}, Pkg("dhcp").arch("")},
+    {"the router's architecture passes", {}, Pkg("dhcp").arch("mips32")},
+    {"empty architecture passes", {}, Pkg("dhcp")},
     // Dependencies.
-    {"required version missing", {Pkg("system")}, Pkg("wireless").needs("system", ver(6, 42, 3)),
+    {"required version missing", {Pkg("system")}, Pkg("wireless").needs("system", 0x062A6603),
      NotInstallable, {kNoSystem}},
     {"first missing entry only", {Pkg("system")},
      Pkg("wireless").needs("system").needs("ntp").needs("ppp"), NotInstallable,
      {"ERROR: can not install wireless-6.42: ntp is not installed, but is required"}},
     {"disabled provider counts", {Pkg("system").state(true)},
-     Pkg("wireless").needs("system", ver(6, 40))},
+     Pkg("wireless").needs("system", release(6, 40))},
     {"provider being uninstalled counts", {Pkg("system").state(false, ScheduledAction::Uninstall)},
      Pkg("wireless").needs("system")},
     {"provided name", {Pkg("dnsmasq").gives("dns")}, Pkg("wireless").needs("dns")},
@@ -134,19 +101,19 @@ const Case kCases[] = {
      {Pkg("pppoe").clash("wireless").state(true), kPpp, Pkg("l2tp").clash("wireless")}, kWireless,
      Conflict, {kConflict}},
     // One message, the first failing rule's, and every bit.
-    {"architecture, dependency, conflict", {Pkg("ppp", ver(6, 41)).clash("dhcp")}, kArmDhcp,
+    {"architecture, dependency, conflict", {Pkg("ppp", release(6, 41)).clash("dhcp")}, kArmDhcp,
      NotInstallable | Conflict, {kArm}},
     {"minimum, architecture", {}, Pkg("system").arch("arm"), NotInstallable, {kSystemMin}, 0,
      false, kMin},
-    {"downgrade, architecture", {kDhcp}, Pkg("dhcp", ver(6, 41)).arch("arm"),
+    {"downgrade, architecture", {kDhcp}, Pkg("dhcp", release(6, 41)).arch("arm"),
      Downgrade | NotInstallable, {kOlder}},
     {"silenced reinstall, architecture", {kDhcp}, Pkg("dhcp").arch("arm"),
      SameVersion | NotInstallable, {kArm}, AllowReinstall},
     {"bit 8 silences architecture and dependency, not conflict",
-     {Pkg("ppp", ver(6, 41)).clash("dhcp")}, kArmDhcp, NotInstallable | Conflict,
+     {Pkg("ppp", release(6, 41)).clash("dhcp")}, kArmDhcp, NotInstallable | Conflict,
      {"ERROR: can not install dhcp-6.42: it conflicts with ppp-6.41"}, NotInstallable},
     {"every bit accepted: no message, every bit", {kDhcp, Pkg("ppp").clash("dhcp")},
-     Pkg("dhcp", ver(6, 41)).arch("arm").needs("system"), Downgrade | NotInstallable | Conflict,
+     Pkg("dhcp", release(6, 41)).arch("arm").needs("system"), Downgrade | NotInstallable | Conflict,
      {}, kAll},
 };
 
@@ -162,13 +129,7 @@ TEST(DecisionRules, OutcomeBitsAndTheirOneMessage) {
     ConsoleCapture console;
     Repository& repository = freshRepository();
     repository.arch = "mips32";
-    for (const Pkg& record : c.installed) {
-      auto package = std::make_unique<InstalledPackage>();
-      static_cast<Package&>(*package) = record.p;
-      package->disabled = record.disabled;
-      package->scheduledAction = record.action;
-      repository.packages.push_back(std::move(package));
-    }
+    for (const Pkg& record : c.installed) addInstalled(repository, record);
     EXPECT_EQ(evaluateInstall(repository, c.candidate.p, c.accepted), c.outcome);
     EXPECT_EQ(repository.messageLog, c.messages);
     EXPECT_EQ(console.text(), c.messages.empty() ? "" : c.messages[0] + "\n");

@@ -5,33 +5,28 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "changes/change_set.h"
-#include "pdb/repository.h"
 #include "support/console_capture.h"
 #include "support/scratch_root.h"
 
 namespace {
 
-constexpr Version v6_42 = 0x062A6600;
+using enum ScheduledAction;
 
-// One installed package: flags D (disabled), U (user-chosen), B (a bundle); its
-// action; the bundle it came from; the names it needs, provides and conflicts with.
+// One installed package of version 6.42: flags D (disabled), U (user-chosen), B (a
+// bundle); its action; the bundle it came from; the names it needs, provides and
+// conflicts with.
 struct Record {
   std::string name;
   std::string flags = {};
-  ScheduledAction action = ScheduledAction::None;
+  ScheduledAction action = None;
   std::string bundle = {};
   std::vector<std::string> needs = {}, provides = {}, conflicts = {};
 };
-
-constexpr ScheduledAction kNone = ScheduledAction::None;
-constexpr ScheduledAction kUninstall = ScheduledAction::Uninstall;
-constexpr ScheduledAction kEnable = ScheduledAction::Enable;
-constexpr ScheduledAction kDisable = ScheduledAction::Disable;
 
 std::vector<DependencyEntry> entries(const std::vector<std::string>& names) {
   std::vector<DependencyEntry> list;
@@ -49,15 +44,16 @@ std::string scheduled(const std::vector<Record>& records) {
     const std::string directory = "flash/var/pdb/" + r.name + "/";
     root.write(directory + "files", "flash/bin/" + r.name + "\n");
     root.write("flash/bin/" + r.name, "");
-    if (r.flags.find('D') != std::string::npos) root.write(directory + "disabled", "user\n");
-    else if (r.flags.find('U') != std::string::npos) root.write(directory + "enabled", "user\n");
+    if (r.flags.find_first_of("DU") != std::string::npos)
+      root.write(directory + (r.flags.find('D') != std::string::npos ? "disabled" : "enabled"),
+                 "user\n");
   }
   EXPECT_TRUE(inRoot(root, [&] {
     ConsoleCapture console;
     Repository& repository = freshRepository();
     for (const Record& r : records) {
-      auto package = std::make_unique<InstalledPackage>(r.name);
-      package->version = v6_42;
+      auto& package = repository.packages.emplace_back(new InstalledPackage(r.name));
+      package->version = 0x062A6600;
       package->disabled = r.flags.find('D') != std::string::npos;
       package->userChosen = r.flags.find('U') != std::string::npos;
       package->isBundle = r.flags.find('B') != std::string::npos;
@@ -67,109 +63,79 @@ std::string scheduled(const std::vector<Record>& records) {
       package->provides = entries(r.provides);
       package->conflicts = entries(r.conflicts);
       if (!package->isBundle) package->files.insert("/flash/bin/" + r.name);
-      repository.packages.push_back(std::move(package));
     }
     ChangeSet changes;
     applySchedule(repository, changes, true);
     std::string text = "left:";
-    for (const auto& package : repository.packages)
-      text += " " + package->name + (package->disabled ? "!" : "") +
-              (package->userChosen ? "*" : "");
+    for (const auto& p : repository.packages)
+      text += " " + p->name + (p->disabled ? "!" : "") + (p->userChosen ? "*" : "");
     text += "\n";
     for (const std::string& message : repository.messageLog) text += message + "\n";
-    for (const auto& [path, change] : changes.entries()) {
-      if (change.op == ChangeOp::Delete)
-        text += "U " + path + "\n";
-      else
-        text += "W " + path + " " + readFile(change.argument);
-    }
+    for (const auto& [path, change] : changes.entries())
+      text += change.op == ChangeOp::Delete ? "U " + path + "\n"
+                                            : "W " + path + " " + readFile(change.argument);
     changes.discard();
     writeFile("/result", text);
   }));
   return root.read("result");
 }
 
-struct ScheduleCase {
-  const char* behaviour;
-  std::vector<Record> records;
-  std::string result;
-};
-
-class Schedule : public ::testing::TestWithParam<ScheduleCase> {};
-
-TEST_P(Schedule, CarriesOutTheActions) { EXPECT_EQ(scheduled(GetParam().records), GetParam().result); }
-
-INSTANTIATE_TEST_SUITE_P(
-    Passes, Schedule,
-    ::testing::Values(
-        ScheduleCase{"nothing pending and nothing installed", {}, "left:\n"},
-        // A bundle's disable reaches its members; the bundle is disabled too and keeps
-        // its record, so that its members still find it next time.
-        ScheduleCase{"bundle disable",
-                     {{"base", "", kNone, "core"}, {"dhcp", "", kNone, "core"},
-                      {"core", "BU", kDisable}, {"ntp"}},
-                     "left: base! dhcp! core!* ntp\n"
-                     "disabled core-6.42\ndisabled dhcp-6.42\ndisabled base-6.42\n"
-                     "W /flash/var/pdb/base/disabled auto\n"
-                     "W /flash/var/pdb/core/disabled user\n"
-                     "U /flash/var/pdb/core/enabled\n"
-                     "W /flash/var/pdb/dhcp/disabled auto\n"},
-        ScheduleCase{"bundle uninstall, in reverse order, without messages",
-                     {{"base", "", kNone, "core"}, {"core", "B", kUninstall}, {"ntp"}},
-                     "left: ntp\n"
-                     "U /flash/bin/base\nU /flash/var/pdb/base/\nU /flash/var/pdb/core/\n"},
-        // Unrelated enables go in the reverse of their order: each goes to the front.
-        ScheduleCase{"bundle enable reaches its disabled members",
-                     {{"base", "D", kNone, "core"}, {"core", "BDU", kEnable}},
-                     "left: base core*\nenabled core-6.42\nenabled base-6.42\n"
-                     "U /flash/var/pdb/base/disabled\nU /flash/var/pdb/core/disabled\n"
-                     "W /flash/var/pdb/core/enabled user\n"},
-        ScheduleCase{"a needed package is not uninstalled",
-                     {{"ntp", "", kUninstall}, {"dhcp", "", kNone, "", {"ntp"}}},
-                     "left: ntp dhcp\n"
-                     "WARNING: can not uninstall ntp-6.42: dhcp depends on it\n"},
-        ScheduleCase{"a needed provider that is disabled comes back",
-                     {{"ntp", "D", kNone, "", {}, {"timed"}}, {"dhcp", "", kNone, "", {"timed"}}},
-                     "left: ntp dhcp\nenabled ntp-6.42\nU /flash/var/pdb/ntp/disabled\n"},
-        ScheduleCase{"enabling a package disables the active one that blocks it",
-                     {{"chrony", "", kNone, "", {}, {}, {"ntp"}}, {"ntp", "DU", kEnable}},
-                     "left: chrony! ntp*\ndisabled chrony-6.42\nenabled ntp-6.42\n"
-                     "W /flash/var/pdb/chrony/disabled auto\n"
-                     "U /flash/var/pdb/ntp/disabled\nW /flash/var/pdb/ntp/enabled user\n"},
-        ScheduleCase{"of two being enabled, the one the other blocks is refused",
-                     {{"ntp", "DU", kEnable}, {"chrony", "DU", kEnable, "", {}, {}, {"ntp"}}},
-                     "left: ntp!* chrony*\n"
-                     "WARNING: can not enable ntp: chrony-6.42 conflicts with it\n"
-                     "enabled chrony-6.42\n"
-                     "U /flash/var/pdb/chrony/disabled\nW /flash/var/pdb/chrony/enabled user\n"},
-        ScheduleCase{"two that block each other are both enabled",
-                     {{"ntp", "DU", kEnable, "", {}, {}, {"chrony"}},
-                      {"chrony", "DU", kEnable, "", {}, {}, {"ntp"}}},
-                     "left: ntp* chrony*\nenabled ntp-6.42\nenabled chrony-6.42\n"
-                     "U /flash/var/pdb/chrony/disabled\nW /flash/var/pdb/chrony/enabled user\n"
-                     "U /flash/var/pdb/ntp/disabled\nW /flash/var/pdb/ntp/enabled user\n"},
-        ScheduleCase{"what needs only an uninstalled provider goes too",
-                     {{"ntp", "", kUninstall}, {"dhcp", "D", kNone, "", {"ntp"}}, {"x"}},
-                     "left: x\nU /flash/bin/dhcp\nU /flash/bin/ntp\n"
-                     "U /flash/var/pdb/dhcp/\nU /flash/var/pdb/ntp/\n"},
-        ScheduleCase{"what needs only a provider disabled by a conflict is disabled",
-                     {{"y", "", kNone, "", {}, {}, {"x"}}, {"x"}, {"p", "", kNone, "", {"x"}}},
-                     "left: y x! p!\ndisabled p-6.42\ndisabled x-6.42\n"
-                     "W /flash/var/pdb/p/disabled auto\nW /flash/var/pdb/x/disabled auto\n"},
-        // "enable" for a package that is enabled already keeps it active for what
-        // needs it, and enables it again.
-        ScheduleCase{"enable while enabled",
-                     {{"ntp", "U", kEnable}, {"dhcp", "", kNone, "", {"ntp"}}},
-                     "left: ntp* dhcp\nenabled ntp-6.42\nW /flash/var/pdb/ntp/enabled user\n"},
-        ScheduleCase{"everything off is refused",
-                     {{"ntp", "", kUninstall}, {"dhcp", "", kDisable}, {"x", "D"}},
-                     "left: ntp dhcp x!\n"
-                     "ERROR: can not uninstall or disable all packages\n"}),
-    [](const auto& info) {
-      std::string name;
-      for (const char c : std::string(info.param.behaviour))
-        if (std::isalnum(static_cast<unsigned char>(c))) name += c;
-      return name;
-    });
+TEST(Schedule, CarriesOutTheActions) {
+  const std::tuple<const char*, std::vector<Record>, std::string> cases[] = {
+      {"nothing pending and nothing installed", {}, "left:\n"},
+      // A bundle's disable reaches its members; the bundle is disabled too and keeps
+      // its record, so that its members still find it next time.
+      {"bundle disable",
+       {{"base", "", None, "core"}, {"dhcp", "", None, "core"}, {"core", "BU", Disable}, {"ntp"}},
+       "left: base! dhcp! core!* ntp\ndisabled core-6.42\ndisabled dhcp-6.42\ndisabled base-6.42\n"
+       "W /flash/var/pdb/base/disabled auto\nW /flash/var/pdb/core/disabled user\n"
+       "U /flash/var/pdb/core/enabled\nW /flash/var/pdb/dhcp/disabled auto\n"},
+      {"bundle uninstall, in reverse order, without messages",
+       {{"base", "", None, "core"}, {"core", "B", Uninstall}, {"ntp"}},
+       "left: ntp\nU /flash/bin/base\nU /flash/var/pdb/base/\nU /flash/var/pdb/core/\n"},
+      // Unrelated enables go in the reverse of their order: each goes to the front.
+      {"bundle enable reaches its disabled members",
+       {{"base", "D", None, "core"}, {"core", "BDU", Enable}},
+       "left: base core*\nenabled core-6.42\nenabled base-6.42\nU /flash/var/pdb/base/disabled\n"
+       "U /flash/var/pdb/core/disabled\nW /flash/var/pdb/core/enabled user\n"},
+      {"a needed package is not uninstalled",
+       {{"ntp", "", Uninstall}, {"dhcp", "", None, "", {"ntp"}}},
+       "left: ntp dhcp\nWARNING: can not uninstall ntp-6.42: dhcp depends on it\n"},
+      {"a needed provider that is disabled comes back",
+       {{"ntp", "D", None, "", {}, {"timed"}}, {"dhcp", "", None, "", {"timed"}}},
+       "left: ntp dhcp\nenabled ntp-6.42\nU /flash/var/pdb/ntp/disabled\n"},
+      {"enabling a package disables the active one that blocks it",
+       {{"chrony", "", None, "", {}, {}, {"ntp"}}, {"ntp", "DU", Enable}},
+       "left: chrony! ntp*\ndisabled chrony-6.42\nenabled ntp-6.42\n"
+       "W /flash/var/pdb/chrony/disabled auto\nU /flash/var/pdb/ntp/disabled\n"
+       "W /flash/var/pdb/ntp/enabled user\n"},
+      {"of two being enabled, the one the other blocks is refused",
+       {{"ntp", "DU", Enable}, {"chrony", "DU", Enable, "", {}, {}, {"ntp"}}},
+       "left: ntp!* chrony*\nWARNING: can not enable ntp: chrony-6.42 conflicts with it\n"
+       "enabled chrony-6.42\nU /flash/var/pdb/chrony/disabled\n"
+       "W /flash/var/pdb/chrony/enabled user\n"},
+      {"two that block each other are both enabled",
+       {{"ntp", "DU", Enable, "", {}, {}, {"chrony"}},
+        {"chrony", "DU", Enable, "", {}, {}, {"ntp"}}},
+       "left: ntp* chrony*\nenabled ntp-6.42\nenabled chrony-6.42\n"
+       "U /flash/var/pdb/chrony/disabled\nW /flash/var/pdb/chrony/enabled user\n"
+       "U /flash/var/pdb/ntp/disabled\nW /flash/var/pdb/ntp/enabled user\n"},
+      {"what needs only an uninstalled provider goes too",
+       {{"ntp", "", Uninstall}, {"dhcp", "D", None, "", {"ntp"}}, {"x"}},
+       "left: x\nU /flash/bin/dhcp\nU /flash/bin/ntp\nU /flash/var/pdb/dhcp/\n"
+       "U /flash/var/pdb/ntp/\n"},
+      {"what needs only a provider disabled by a conflict is disabled",
+       {{"y", "", None, "", {}, {}, {"x"}}, {"x"}, {"p", "", None, "", {"x"}}},
+       "left: y x! p!\ndisabled p-6.42\ndisabled x-6.42\nW /flash/var/pdb/p/disabled auto\n"
+       "W /flash/var/pdb/x/disabled auto\n"},
+      // "enable" for a package that is enabled already keeps it active for what
+      // needs it, and enables it again.
+      {"enable while enabled", {{"ntp", "U", Enable}, {"dhcp", "", None, "", {"ntp"}}},
+       "left: ntp* dhcp\nenabled ntp-6.42\nW /flash/var/pdb/ntp/enabled user\n"},
+      {"everything off is refused", {{"ntp", "", Uninstall}, {"dhcp", "", Disable}, {"x", "D"}},
+       "left: ntp dhcp x!\nERROR: can not uninstall or disable all packages\n"}};
+  for (const auto& [behaviour, records, result] : cases)
+    EXPECT_EQ(scheduled(records), result) << behaviour;
+}
 
 }  // namespace
