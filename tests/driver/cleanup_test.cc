@@ -3,19 +3,14 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <string>
 #include <vector>
 
+#include "support/package_records.h"
 #include "support/scratch_root.h"
 #include "support/signed_packages.h"
 
 namespace {
-
-constexpr Version final(unsigned major, unsigned minor) {
-  return (major << 24) | (minor << 16) | ('f' << 8);
-}
 
 // The last version of the previous generation, 3.22 with the letter below final.
 constexpr Version kLastOld = 0x031665FF;
@@ -27,8 +22,7 @@ std::string requiresSystem(Version minimum) {
 
 TEST(Cleanup, AddOnsOfAnEarlierGenerationAreUninstalled) {
   const struct {
-    std::string name;
-    std::string deps;
+    std::string name, deps;
     bool stays;
   } cases[] = {
       {"system", "", true},
@@ -43,22 +37,14 @@ TEST(Cleanup, AddOnsOfAnEarlierGenerationAreUninstalled) {
   };
   ScratchRoot root;
   for (const auto& c : cases) {
-    const std::string dir = "flash/var/pdb/" + c.name + "/";
-    root.write(dir + "version", std::to_string(final(7, 2)) + " 1700000000\n");
-    root.write(dir + "deps", c.deps);
-    root.write(dir + "files", "flash/bin/" + c.name + "\n");
+    writeEntry(root, c.name, release(7, 2),
+               {{"deps", c.deps}, {"files", "flash/bin/" + c.name + "\n"}});
     root.write("flash/bin/" + c.name, c.name);
   }
   // A bundle names no requirement at all, and is kept with its member dhcp.
-  BundleLayout core;
-  core.meta.name = "core";
-  core.meta.version = final(7, 2);
-  core.meta.buildTime = 1700000000;
-  core.members = {packageLayout("dhcp", final(7, 2), {{"bin/dhcp", 0100755, "dhcp"}})};
+  BundleLayout core = bundleLayout("core", release(7, 2), {toolPackage("dhcp", release(7, 2))});
   core.members[0].meta.dependencies = {{"system", kFirstNew, 0, 0}};
-  ASSERT_EQ(runInstaller(root, {"-"}, signedBundleFile(core)).status, 0);
-  unlink(root.at("flash/PCKGS_CHANGED").c_str());
-  unlink(root.at("flash/postlog").c_str());
+  installThroughStdin(root, signedBundleFile(core));
   // Carried out first, and as quietly as the removals.
   root.write("ram/pdb/ntp/schedule", "disable\n");
 

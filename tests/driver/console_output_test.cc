@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <functional>
 #include <string>
+#include <tuple>
 
 #include "support/console_capture.h"
 
@@ -29,37 +30,30 @@ TEST_F(ConsoleOutput, MessagesWithoutStatusLine) {
             (std::vector<std::string>{"WARNING: disk 1", "ERROR: broken x", "installed a-1.0"}));
 }
 
-// Each case starts with the status line "bar" on screen.
-struct StatusCase {
-  const char* name;
-  std::function<void(Repository&)> act;
-  std::string out;
-  std::string statusAfter;
-};
-
+// Each case starts with the status line "bar" on screen: what it does, the output
+// and the status line after it.
 TEST_F(ConsoleOutput, StatusLineSequences) {
-  const StatusCase cases[] = {
+  using Act = std::function<void(Repository&)>;
+  const std::string erased = kHide + "\r   \r" + kShow;
+  const std::tuple<const char*, Act, std::string, std::string> cases[] = {
       {"same text again", [](Repository& r) { r.setStatus("bar"); }, "", "bar"},
-      {"longer text", [](Repository& r) { r.setStatus("abcdef"); },
-       kHide + "\rabcdef\r" + kShow, "abcdef"},
+      {"longer text", [](Repository& r) { r.setStatus("abcdef"); }, kHide + "\rabcdef\r" + kShow,
+       "abcdef"},
       {"shorter text pads", [](Repository& r) { r.setStatus("x"); }, kHide + "\rx  \r" + kShow,
        "x"},
-      {"erase", [](Repository& r) { r.setStatus(""); }, kHide + "\r   \r" + kShow, ""},
+      {"erase", [](Repository& r) { r.setStatus(""); }, erased, ""},
       {"warning redraws", [](Repository& r) { r.warning("careful"); },
        kBlankLine + "WARNING: careful\nbar", "bar"},
-      {"error removes", [](Repository& r) { r.error("failed"); },
-       kHide + "\r   \r" + kShow + "ERROR: failed\n", ""},
-      {"info removes", [](Repository& r) { r.info("done"); }, kHide + "\r   \r" + kShow + "done\n",
-       ""},
-  };
-  for (const StatusCase& c : cases) {
+      {"error removes", [](Repository& r) { r.error("failed"); }, erased + "ERROR: failed\n", ""},
+      {"info removes", [](Repository& r) { r.info("done"); }, erased + "done\n", ""}};
+  for (const auto& [name, act, out, statusAfter] : cases) {
     repository.statusLine.clear();
     repository.setStatus("bar");
     EXPECT_EQ(console.text(), kHide + "\rbar\r" + kShow);
     console.clear();
-    c.act(repository);
-    EXPECT_EQ(console.text(), c.out) << c.name;
-    EXPECT_EQ(repository.statusLine, c.statusAfter) << c.name;
+    act(repository);
+    EXPECT_EQ(console.text(), out) << name;
+    EXPECT_EQ(repository.statusLine, statusAfter) << name;
     console.clear();
   }
 }
@@ -110,10 +104,6 @@ TEST(RepositoryLookup, FindsTheFirstOfTheExactName) {
   EXPECT_EQ(repository.findPackage("b"), -1);
   EXPECT_EQ(repository.findPackageRecord("a"), repository.packages[1].get());
   EXPECT_EQ(repository.findPackageRecord("abc"), nullptr);
-}
-
-TEST(RepositoryLookup, DatabaseDirectory) {
-  EXPECT_EQ(databaseDir(Package("system")), "/flash/var/pdb/system/");
 }
 
 }  // namespace

@@ -9,19 +9,17 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "changes/change_set.h"
 #include "driver/disk_space.h"
 #include "support/console_text.h"
+#include "support/package_records.h"
 #include "support/scratch_root.h"
 #include "support/signed_packages.h"
 
 namespace {
-
-constexpr Version final(unsigned major, unsigned minor) {
-  return (major << 24) | (minor << 16) | ('f' << 8);
-}
 
 constexpr int64_t kBlock = 4096;
 constexpr int64_t kReserve = 32768;
@@ -30,11 +28,7 @@ constexpr unsigned long kBootSize = 8 * kBlock;
 
 constexpr char kNoMount[] = "mounting a tmpfs is not allowed here";
 
-struct Step {
-  std::string path;
-  ChangeOp op;
-  std::string argument;
-};
+using Step = std::tuple<std::string, ChangeOp, std::string>;
 
 // "/flash" holds two files of one block ("old" and "tmpA"), so 14 blocks are free;
 // "/flash/boot", when mounted, has 8 free blocks; "/ram" lies on another file system.
@@ -78,7 +72,7 @@ TEST(DiskSpace, RoomLeftOnEachVolume) {
     root.write("ram/big", std::string(kBlock + 1, 'b'));
     EXPECT_TRUE(inRoot(root, [&] {
       ChangeSet changes;
-      for (const Step& step : c.steps) changes.put(step.path, step.op, step.argument);
+      for (const auto& [path, op, argument] : c.steps) changes.put(path, op, argument);
       const DiskRoom room = checkDiskSpace(changes);
       EXPECT_EQ(room.kernel, c.kernel) << c.what;
       EXPECT_EQ(room.system, c.system) << c.what;
@@ -107,90 +101,61 @@ PackageLayout package(const std::string& name, Version version,
   return packageLayout(name, version, entries);
 }
 
-// The upgrade is refused: status 28, the messages, and nothing else changed but the
-// post-install log.
-void expectNoRoom(const ScratchRoot& root, const std::string& messages) {
-  const std::string before = treeSnapshot(root.path());
-  const RunResult run = runInstaller(root, {});
-  EXPECT_EQ(run.status, 28);
-  EXPECT_EQ(splitConsole(run.out).lines, messages);
-  EXPECT_EQ(root.read("flash/postlog"), messages);
-  unlink(root.at("flash/postlog").c_str());
-  EXPECT_EQ(treeSnapshot(root.path()), before);
-  EXPECT_EQ(leftoverTemporaries(root.path()), std::vector<std::string>{});
-}
-
-// Every prepared file lies under "/ram"; the post-install log taken over holds one
-// block of "/flash" when the check runs. kernel: 9 blocks on 8; system: 9 + 1 for
-// the files, 1 for "version", 1 for "files", on 15.
-TEST(DiskSpace, UpgradeThatDoesNotFitReportsTheKernelVolumeFirst) {
-  ScratchRoot root;
-  if (!root.mountTmpfs("flash", kFlashSize)) GTEST_SKIP() << kNoMount;
-  if (!root.mountTmpfs("flash/boot", kBootSize)) GTEST_SKIP() << kNoMount;
-  root.makeDirectory("flash/var/pdb");
-  root.write("rw/pckg/.download/kernel.zpk",
-             signedPackageFile(package("kernel", final(7, 2),
-                                       {{"boot/vmlinuz", 8 * kBlock + 1}, {"bin/kinit", kBlock}})));
-  expectNoRoom(root,
-               "ERROR: upgrade failed, free 37 kB disk space for a kernel upgrade\n"
-               "ERROR: upgrade failed, free 21 kB disk space for a upgrade\n");
-}
-
-// Without a kernel volume every byte moved below "/flash/boot" is short, with the
-// reserve on top: a remainder below one kilobyte rounds up, a whole kilobyte adds one.
-TEST(DiskSpace, ShortfallInKilobytes) {
-  const struct {
-    size_t bytes;
-    int kilobytes;
-  } cases[] = {{1, 33}, {1023, 33}, {1024, 34}};
-  for (const auto& c : cases) {
-    ScratchRoot root;
-    if (!root.mountTmpfs("flash", kFlashSize)) GTEST_SKIP() << kNoMount;
-    root.makeDirectory("flash/var/pdb");
-    root.write("rw/pckg/.download/kernel.zpk",
-               signedPackageFile(package("kernel", final(7, 2), {{"boot/vmlinuz", c.bytes}})));
-    expectNoRoom(root, "ERROR: upgrade failed, free " + std::to_string(c.kilobytes) +
-                           " kB disk space for a kernel upgrade\n");
-  }
-}
-
-// ntp 6.42 is installed on a "/flash" left with four free blocks once the log is
+// Upgrades by the real program. kernel: a kernel package; every prepared file lies
+// under "/ram", and the post-install log taken over holds one block of "/flash" when
+// the check runs. With a kernel volume: 9 blocks on 8, and on "/flash" 9 + 1 for the
+// files, 1 for "version", 1 for "files", on 15; the kernel volume is reported first.
+// Without one, every byte moved below "/flash/boot" is short, with the reserve on
+// top: a remainder below one kilobyte rounds up, a whole kilobyte adds one.
+// ntp: ntp 6.42 is installed on a "/flash" left with four free blocks once the log is
 // taken over: a same-sized ntp 6.43 fits (no reserve), one with another file does
 // not, unless "--reinstall" skips the check.
-TEST(DiskSpace, ReserveOnlyWhenTheRunConsumesSpace) {
-  const struct {
-    bool extraFile;
-    std::vector<std::string> arguments;
-    int status;
-    std::string lines;
-  } cases[] = {
-      {false, {}, 0, "installed ntp-6.43\n"},
-      {true, {}, 28, "ERROR: upgrade failed, free 21 kB disk space for a upgrade\n"},
-      {true, {"--reinstall"}, 0, "\nResuming upgrade...\ninstalled ntp-6.43\n"},
+TEST(DiskSpace, UpgradesThatDoNotFitAreRefused) {
+  const auto kernel = [](std::vector<std::pair<std::string, size_t>> files) {
+    return package("kernel", release(7, 2), files);
   };
-  for (const auto& c : cases) {
+  const auto ntp = [](bool extraFile) {
+    std::vector<std::pair<std::string, size_t>> files = {{"bin/ntpd", 100}};
+    if (extraFile) files.push_back({"etc/ntp.conf", 100});
+    return package("ntp", release(6, 43), files);
+  };
+  const std::string kUpgrade = "ERROR: upgrade failed, free 21 kB disk space for a upgrade\n";
+  const auto kernelShort = [](int kilobytes) {
+    return "ERROR: upgrade failed, free " + std::to_string(kilobytes) +
+           " kB disk space for a kernel upgrade\n";
+  };
+  // Kernel volume, ntp installed, offered, arguments, status, lines.
+  using Arguments = std::vector<std::string>;
+  const std::tuple<bool, bool, PackageLayout, Arguments, int, std::string> cases[] = {
+      {true, false, kernel({{"boot/vmlinuz", 8 * kBlock + 1}, {"bin/kinit", kBlock}}), {}, 28,
+       kernelShort(37) + kUpgrade},
+      {false, false, kernel({{"boot/vmlinuz", 1}}), {}, 28, kernelShort(33)},
+      {false, false, kernel({{"boot/vmlinuz", 1023}}), {}, 28, kernelShort(33)},
+      {false, false, kernel({{"boot/vmlinuz", 1024}}), {}, 28, kernelShort(34)},
+      {false, true, ntp(false), {}, 0, "installed ntp-6.43\n"},
+      {false, true, ntp(true), {}, 28, kUpgrade},
+      {false, true, ntp(true), {"--reinstall"}, 0, "\nResuming upgrade...\ninstalled ntp-6.43\n"}};
+  for (const auto& [kernelVolume, ntpInstalled, offered, arguments, status, lines] : cases) {
     ScratchRoot root;
     if (!root.mountTmpfs("flash", kFlashSize)) GTEST_SKIP() << kNoMount;
-    root.write("flash/bin/ntpd", std::string(100, 'o'));
-    root.write("flash/var/pdb/ntp/version", std::to_string(final(6, 42)) + " 1700000000\n");
-    root.write("flash/var/pdb/ntp/deps", "");
-    root.write("flash/var/pdb/ntp/files", "flash/bin/ntpd\n");
-    root.write("flash/filler", std::string(8 * kBlock, 'f'));
-    std::vector<std::pair<std::string, size_t>> files = {{"bin/ntpd", 100}};
-    if (c.extraFile) files.push_back({"etc/ntp.conf", 100});
-    root.write("rw/pckg/.download/ntp.zpk", signedPackageFile(package("ntp", final(6, 43), files)));
-    const std::string before = treeSnapshot(root.at("flash"));
-    const RunResult run = runInstaller(root, c.arguments);
-    EXPECT_EQ(run.status, c.status) << c.lines;
-    EXPECT_EQ(splitConsole(run.out).lines, c.lines);
-    EXPECT_EQ(root.read("flash/var/pdb/ntp/version"),
-              std::to_string(final(6, c.status == 0 ? 43 : 42)) + " 1700000000\n")
-        << c.lines;
-    EXPECT_EQ(root.exists("flash/etc/ntp.conf"), c.extraFile && c.status == 0);
-    if (c.status != 0) {
-      unlink(root.at("flash/postlog").c_str());
-      EXPECT_EQ(treeSnapshot(root.at("flash")), before);
+    if (kernelVolume && !root.mountTmpfs("flash/boot", kBootSize)) GTEST_SKIP() << kNoMount;
+    root.makeDirectory("flash/var/pdb");
+    if (ntpInstalled) {
+      root.write("flash/bin/ntpd", std::string(100, 'o'));
+      writeEntry(root, "ntp", release(6, 42), {{"files", "flash/bin/ntpd\n"}});
+      root.write("flash/filler", std::string(8 * kBlock, 'f'));
     }
+    root.write("rw/pckg/.download/offered.zpk", signedPackageFile(offered));
+    if (status != 0) {
+      expectUnchangedRun(root, arguments, status, lines);
+      continue;
+    }
+    const RunResult run = runInstaller(root, arguments);
+    EXPECT_EQ(run.status, 0) << lines;
+    EXPECT_EQ(splitConsole(run.out).lines, lines);
+    EXPECT_EQ(root.read("flash/var/pdb/ntp/version"),
+              std::to_string(release(6, 43)) + " 1700000000\n");
+    EXPECT_EQ(root.exists("flash/etc/ntp.conf"), offered.files.size() == 2);
   }
 }
 
