@@ -6,9 +6,6 @@
 #include <numeric>
 #include <sstream>
 
-#include "changes/apply.h"
-#include "changes/change_set.h"
-#include "pdb/database_writer.h"
 #include "pdb/repository.h"
 #include "pkgtool/package_builder.h"
 #include "support/console_capture.h"
@@ -48,9 +45,10 @@ TEST(DatabaseLoader, MetadataOnlyPackages) {
   for (const char* name : {"d", "e", "f", "g", "h", "i", "j", "k", "a.b_c-2", "n"})
     root.write(std::string("flash/var/pdb/") + name + "/version", "1 2\n");
   const std::pair<const char*, const char*> files[] = {
-      {"a/version", "1 2"}, {"b/version", "5 6\n"}, {"b/deps", "x 1 2"},
-      {"b/conflicts", "y\t3\n\n4   z 5 6"}, {"c/version", "5 6\n"}, {"c/provides", "w 1 2 3 x 1 2"},
-      {"c/deps", "d 1 2"}, {"d/files", "bin/a\n/bin/b\n\nbin/a\nlast"}, {"e/disabled", "auto\n"},
+      {"a/version", "1 2"}, {"b/version", "5 6\n"}, {"b/deps", "x 1 4294967295"},
+      {"b/conflicts", "y\t3\n\n4   z 5 6"}, {"c/version", "5 6\n"},
+      {"c/provides", "w 1 2 -3 x 1 2"}, {"c/deps", "d 1 2"},
+      {"d/files", "bin/a\n/bin/b\n\nbin/a\nlast"}, {"e/disabled", "auto\n"},
       {"e/enabled", ""}, {"f/disabled", ""}, {"g/enabled", "junk"}, {"m/deps", "x"},
       {"n/bundle", "core\n"}, {"o/version", "4294967295 4294967295\n"}, {"p/version", "7"},
       {".hidden/version", "1 2"}};
@@ -62,8 +60,9 @@ TEST(DatabaseLoader, MetadataOnlyPackages) {
   for (const auto& [name, word] : schedules)
     root.write(std::string("ram/pdb/") + name + "/schedule", word);
   EXPECT_EQ(opened(root, true),
-            "a 1 2 B--0\n" "a.b_c-2 1 2 B-U2\n" "b 5 6 d:x,1,2,0 c:y,3,4,0 c:z,5,6,0 B--0\n"
-            "c 5 6 d:d,1,2,0 p:w,1,2,3 B--1\n" "d 1 2 f:/bin/a f:/bin/b f:/last ---0\n"
+            "a 1 2 B--0\n" "a.b_c-2 1 2 B-U2\n"
+            "b 5 6 d:x,1,4294967295,0 c:y,3,4,0 c:z,5,6,0 B--0\n"
+            "c 5 6 d:d,1,2,0 p:w,1,2,-3 B--1\n" "d 1 2 f:/bin/a f:/bin/b f:/last ---0\n"
             "e 1 2 BD-0\n" "f 1 2 BDU0\n" "g 1 2 B-U0\n"
             "h 1 2 B--0\n" "i 1 2 B-U2\n" "j 1 2 B-U3\n" "k 1 2 B--1\n" "m 0 0 B-U3\n"
             "n 1 2 b:core B--1\n" "o 4294967295 4294967295 B--0\n" "p 7 0 B--1\n");
@@ -95,28 +94,6 @@ TEST(DatabaseLoader, ImagesFromTheDatabaseThenTheImageDirectoryThenMetadata) {
   for (const auto& [path, content] : files) root.write(path, content);
   EXPECT_EQ(opened(root), "dhcp 4 0 b:core f:/flash/bin/dhcp -D-0\n" "wireless 5 0 b:core --U3\n"
                           "core 9 0 B--0\n" "side 2 0 -DU0\n" "meta 3 3 B--0\n");
-}
-
-// Written through a change set, applied, and loaded back as the next run loads it.
-TEST(DatabaseLoader, ReadsBackWhatTheWriterApplied) {
-  ScratchRoot root;
-  const auto install = [&](InstalledPackage package) {
-    EXPECT_TRUE(inRoot(root, [&] {
-      ChangeSet changes;
-      ASSERT_TRUE(writeDatabaseEntry(package, changes));
-      apply(changes, false);
-    }));
-    return opened(root);
-  };
-  InstalledPackage ntp("ntp");
-  ntp.dependencies = {{"system", 1, 4294967295, 0}};
-  ntp.provides = ntp.conflicts = {{"timed", 1, 0, -1}};
-  ntp.files = {"/flash/bin/ntpd", "bin/b"};
-  ntp.disabled = true;
-  EXPECT_EQ(install(ntp), "ntp 0 0 d:system,1,4294967295,0 p:timed,1,0,-1 c:timed,1,0,0 "
-                          "f:/bin/b f:/flash/bin/ntpd -D-0\n");
-  // A new version written over the directory leaves none of the old lists or state behind.
-  EXPECT_EQ(install(InstalledPackage("ntp")), "ntp 0 0 ---0\n");
 }
 
 }  // namespace

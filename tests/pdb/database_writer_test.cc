@@ -17,9 +17,11 @@ std::string written(const ScratchRoot& root, InstalledPackage package) {
     ChangeSet changes;
     ConsoleCapture console;
     std::string text = writeDatabaseEntry(package, changes) ? "ok " : "failed ";
-    for (const auto& [path, change] : changes.entries())
-      text.append(change.op == ChangeOp::Delete ? "-" : "+").append(path, path.rfind('/') + 1).append(
-          change.op == ChangeOp::Delete ? "" : std::string("[").append(readFile(change.argument)) + "]");
+    for (const auto& [path, change] : changes.entries()) {
+      const bool deleted = change.op == ChangeOp::Delete;
+      text.append(deleted ? "-" : "+").append(path, path.rfind('/') + 1);
+      if (!deleted) text.append("[").append(readFile(change.argument)).append("]");
+    }
     writeFile("/result", text + console.text());
   }));
   return root.read("result");
