@@ -4,21 +4,6 @@
 
 namespace {
 
-constexpr Version v6_42_3 = 0x062A6603;
-
-TEST(PackageNames, DisplayBundleAndProgressNames) {
-  Package system("system");
-  system.version = v6_42_3;
-  EXPECT_EQ(displayName(system), "system-6.42.3");
-  EXPECT_EQ(displayName(Package("bare")), "bare-0.0");
-  EXPECT_EQ(bundleRefName({"core", 0, 0, 0}), "core");
-  InstalledPackage member("wireless");
-  member.version = 0x062A6601;
-  EXPECT_EQ(progressName(member), "wireless-6.42.1");
-  member.bundle = {"core", v6_42_3, 0, 0};
-  EXPECT_EQ(progressName(member), "core-6.42.3");
-}
-
 // Records are destroyed through the base pointer; the sanitizer build checks that
 // the derived members go with them.
 TEST(PackageRecord, CopyHasItsOwnListsAndSharesMembersThatOutliveTheBundle) {

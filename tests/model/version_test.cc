@@ -22,10 +22,4 @@ TEST(Version, TextOfEachKindOfRelease) {
   EXPECT_STREQ(first, "7.1beta3");
 }
 
-TEST(Version, PreReleasesComeBeforeTheFinalReleaseAsUnsignedNumbers) {
-  EXPECT_LT(pack(6, 41, 'c', 5), pack(6, 41, 'f', 0));
-  EXPECT_LT(pack(6, 41, 'f', 0), pack(6, 41, 'f', 1));
-  EXPECT_LT(pack(7, 0, 'f', 0), pack(255, 0, 'a', 0));
-}
-
 }  // namespace
