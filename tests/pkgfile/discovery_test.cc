@@ -60,6 +60,9 @@ TEST(ScanPackageFiles, ReadsWholeVisiblePackageFilesAndReportsBrokenOnes) {
       {"cutmember.zpk", bundleFile(encodePackageParts(layoutOf("system")) + cut.body())}};
   ScratchRoot root;
   for (const auto& [name, content] : files) root.write("pckg/" + name, content);
+  // No regular files: a FIFO would block for ever, a directory fails every read.
+  ASSERT_EQ(mkfifo(root.at("pckg/pipe.zpk").c_str(), 0600), 0);
+  root.makeDirectory("pckg/folder.zpk");
 
   ConsoleCapture console;
   Repository& repository = freshRepository();
@@ -67,10 +70,9 @@ TEST(ScanPackageFiles, ReadsWholeVisiblePackageFilesAndReportsBrokenOnes) {
   scanPackageFiles(root.at("pckg/"), found);
   std::sort(found.begin(), found.end(), [](auto& x, auto& y) { return x->name < y->name; });
   std::vector<std::string> texts;
-  for (const auto& file : found) {
+  for (const auto& file : found)
     texts.push_back(describe(*file) + (file->altMagic ? " alt " : " ") +
                     file->path.substr(root.at("pckg/").size()));
-  }
   EXPECT_EQ(texts, (std::vector<std::string>{
                        "a i386 note of a a.zpk", "b i386 note of b alt b.wpk",
                        "core i386 note of core payload (system i386 note of system) "
@@ -78,8 +80,9 @@ TEST(ScanPackageFiles, ReadsWholeVisiblePackageFilesAndReportsBrokenOnes) {
   std::sort(repository.messageLog.begin(), repository.messageLog.end());
   EXPECT_EQ(repository.messageLog,
             (std::vector<std::string>{
-                "ERROR: broken package cutmember.zpk", "ERROR: broken package header.wpk",
-                "ERROR: broken package longer.zpk", "ERROR: broken package nomembers.zpk",
+                "ERROR: broken package cutmember.zpk", "ERROR: broken package folder.zpk",
+                "ERROR: broken package header.wpk", "ERROR: broken package longer.zpk",
+                "ERROR: broken package nomembers.zpk", "ERROR: broken package pipe.zpk",
                 "ERROR: broken package shorter.zpk"}));
 }
 
@@ -111,12 +114,11 @@ TEST(ScanInstalledImages, BundleMembersComeRightBeforeTheBundle) {
     }));
   }
   ScratchRoot bare;  // no "/flash/var/pdb/"
-  EXPECT_TRUE(
-      inRoot(bare, [] { EXPECT_FALSE(scanInstalledImages(freshRepository(), "")); }));
+  EXPECT_TRUE(inRoot(bare, [] { EXPECT_FALSE(scanInstalledImages(freshRepository(), "")); }));
 }
 
-// Images that are no regular files cannot be opened (a FIFO would block for ever, a
-// directory fails every read); names that are no safe package names are dropped.
+// Images that are no regular files cannot be opened, like package files; names that
+// are no safe package names are dropped.
 TEST(ScanInstalledImages, OnlyRegularFilesAndSafePackageNames) {
   ScratchRoot root;
   root.makeDirectory("flash/var/pdb/folder/image");
@@ -126,10 +128,6 @@ TEST(ScanInstalledImages, OnlyRegularFilesAndSafePackageNames) {
              bundleFile(encodePackageParts(layoutOf("../../../etc/x")) +
                         encodePackageParts(layoutOf("forged\nrow")) +
                         encodePackageParts(layoutOf("dhcp"))));
-  root.write("pckg/pipe.zpk", "");
-  unlink(root.at("pckg/pipe.zpk").c_str());
-  ASSERT_EQ(mkfifo(root.at("pckg/pipe.zpk").c_str(), 0600), 0);
-  root.makeDirectory("pckg/folder.zpk");
   EXPECT_TRUE(inRoot(root, [&] {
     ConsoleCapture console;
     Repository& repository = freshRepository();
@@ -137,12 +135,7 @@ TEST(ScanInstalledImages, OnlyRegularFilesAndSafePackageNames) {
     std::string names;
     for (const auto& package : repository.packages) names += package->name + " ";
     EXPECT_EQ(names, "dhcp core ");
-    std::vector<std::unique_ptr<PackageFile>> found;
-    scanPackageFiles("/pckg/", found);
-    std::sort(repository.messageLog.begin(), repository.messageLog.end());
-    EXPECT_EQ(repository.messageLog,
-              (std::vector<std::string>{"ERROR: broken package folder.zpk",
-                                        "ERROR: broken package pipe.zpk"}));
+    EXPECT_EQ(repository.messageLog, std::vector<std::string>{});
   }));
 }
 
