@@ -2,17 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "pkgtool/package_builder.h"
 #include "pkgtool/signature_report.h"
+#include "support/signed_packages.h"
 
 namespace {
-
-SigningKeys developmentKeys() {
-  const std::string keys = std::string(SOURCE_DIR) + "/keys/";
-  SigningKeys secrets;
-  EXPECT_TRUE(readSigningKeys(keys + "legacy.secret", keys + "eddsa.secret", secrets));
-  return secrets;
-}
 
 // Where the signer puts its parts; every form, part size and digest switch is verified
 // by the installer's own signature tests.
