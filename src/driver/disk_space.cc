@@ -3,9 +3,11 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 
+#include <algorithm>
 #include <string>
 
 #include "changes/change_set.h"
+#include "pdb/repository.h"
 
 namespace {
 
@@ -54,7 +56,9 @@ struct Volume {
         directory = parentDirectory(directory);
       }
       if (found && into.st_dev == from.st_dev) return;
+      // The copy is whole before the file it replaces goes.
       freeBlocks -= blocksOf(from.st_size);
+      lowestBlocks = std::min(lowestBlocks, freeBlocks);
     }
     credit(path);
   }
@@ -62,34 +66,48 @@ struct Volume {
   int64_t room() const {
     int64_t bytes = freeBlocks * static_cast<int64_t>(blockSize);
     if (freeBlocks < initialFreeBlocks) bytes -= kReserve;
-    return bytes;
+    const int64_t lowest = lowestBlocks * static_cast<int64_t>(blockSize);
+    return lowest < 0 ? std::min(bytes, lowest) : bytes;
   }
 
   std::string mountPath;
   uint64_t blockSize = 1;
   int64_t freeBlocks = 0;
   int64_t initialFreeBlocks = 0;
+  int64_t lowestBlocks = 0;  // the fewest free blocks on the way, once the moves begin
 };
+
+// The shortfall in whole kilobytes, one more than the bytes divided by 1024.
+long long shortfallKb(int64_t room) { return static_cast<long long>((-room >> 10) + 1); }
 
 }  // namespace
 
 DiskRoom checkDiskSpace(const ChangeSet& changes) {
   Volume kernel("/flash/boot");
   Volume system("/flash");
+  // The apply makes every deletion before the first move.
   for (const auto& [path, change] : changes.entries()) {
-    switch (change.op) {
-      case ChangeOp::Delete:
-        kernel.credit(path);
-        system.credit(path);
-        break;
-      case ChangeOp::Move:
-      case ChangeOp::MoveTemp:
-        kernel.debit(change.argument, path);
-        system.debit(change.argument, path);
-        break;
-      case ChangeOp::Symlink:
-        break;
-    }
+    if (change.op != ChangeOp::Delete) continue;
+    kernel.credit(path);
+    system.credit(path);
+  }
+  kernel.lowestBlocks = kernel.freeBlocks;
+  system.lowestBlocks = system.freeBlocks;
+  for (const auto& [path, change] : changes.entries()) {
+    if (change.op != ChangeOp::Move && change.op != ChangeOp::MoveTemp) continue;
+    kernel.debit(change.argument, path);
+    system.debit(change.argument, path);
   }
   return DiskRoom{kernel.room(), system.room()};
+}
+
+bool fitsOnFlash(Repository& repository, const ChangeSet& changes) {
+  const DiskRoom room = checkDiskSpace(changes);
+  if (room.kernel < 0)
+    repository.error("upgrade failed, free %lld kB disk space for a %supgrade",
+                     shortfallKb(room.kernel), "kernel ");
+  if (room.system < 0)
+    repository.error("upgrade failed, free %lld kB disk space for a %supgrade",
+                     shortfallKb(room.system), "");
+  return room.fits();
 }

@@ -23,11 +23,7 @@
 
 namespace {
 
-constexpr int kNoRoom = 28;
 constexpr char kManifest[] = "/ram/MANIFEST";
-
-// The shortfall in whole kilobytes, one more than the bytes divided by 1024.
-long long shortfallKb(int64_t room) { return static_cast<long long>((-room >> 10) + 1); }
 
 }  // namespace
 
@@ -37,19 +33,10 @@ int runUpgrade(Repository& repository, const Settings& settings) {
   applySchedule(repository, changes, true);
   std::vector<Package> installed = planUpgrade(repository, changes, settings.installFlags);
 
-  if ((settings.installFlags & AllowReinstall) == 0) {
-    const DiskRoom room = checkDiskSpace(changes);
-    if (!room.fits()) {
-      if (room.kernel < 0)
-        repository.error("upgrade failed, free %lld kB disk space for a %supgrade",
-                         shortfallKb(room.kernel), "kernel ");
-      if (room.system < 0)
-        repository.error("upgrade failed, free %lld kB disk space for a %supgrade",
-                         shortfallKb(room.system), "");
-      changes.discard();
-      installed.clear();
-      status = kNoRoom;
-    }
+  if ((settings.installFlags & AllowReinstall) == 0 && !fitsOnFlash(repository, changes)) {
+    changes.discard();
+    installed.clear();
+    status = kNoRoomStatus;
   }
 
   for (const Package& package : installed) repository.info("installed %s", displayName(package).c_str());
@@ -58,6 +45,10 @@ int runUpgrade(Repository& repository, const Settings& settings) {
     recordChangeMarker(changes);
     if (settings.applyNow) {
       apply(changes, false);
+      // What the apply leaves of the set's temporary files (the sources of copies
+      // from the router's small RAM disk, a file whose move failed) nothing else
+      // would ever remove.
+      changes.discard();
       runBootStage();
     } else if (!writeManifest(changes, kManifest)) {
       // A manifest that could not be written whole must not stay for the boot stage
@@ -66,7 +57,7 @@ int runUpgrade(Repository& repository, const Settings& settings) {
       repository.error("could not write %s: %s", kManifest, strerror(code));
       changes.discard();
       unlink(kManifest);
-      status = code == ENOSPC ? kNoRoom : 1;
+      status = code == ENOSPC ? kNoRoomStatus : 1;
     }
   }
   writePostlog(repository);

@@ -78,23 +78,11 @@ bool writeFiles(const InstalledPackage& package, ChangeSet& changes, const std::
   return finish(out);
 }
 
-// The state files are rewritten on every entry; a failure here leaves the
-// previous state, which the schedule can still correct, so it is not reported.
-void writeState(const InstalledPackage& package, ChangeSet& changes, const std::string& dir) {
-  if (package.disabled) {
-    std::ofstream out;
-    changes.createFile(out, dir + "disabled", kStateHint, 0);
-    out << (package.userChosen ? "user" : "auto") << '\n';
-  } else {
-    changes.remove(dir + "disabled");
-  }
-  if (!package.disabled && package.userChosen) {
-    std::ofstream out;
-    changes.createFile(out, dir + "enabled", kStateHint, 0);
-    out << "user\n";
-  } else {
-    changes.remove(dir + "enabled");
-  }
+bool writeStateFile(ChangeSet& changes, const std::string& path, const char* word) {
+  std::ofstream out;
+  changes.createFile(out, path, kStateHint, 0);
+  out << word << '\n';
+  return finish(out);
 }
 
 }  // namespace
@@ -154,6 +142,23 @@ bool writeDatabaseEntry(InstalledPackage& package, ChangeSet& changes) {
       return false;
     }
   }
-  writeState(package, changes, dir);
+  // The state files are rewritten on every entry. One that was not written whole
+  // must not go in: an empty "disabled" would read back as the user's choice.
+  if (package.disabled) {
+    if (!writeStateFile(changes, dir + "disabled", package.userChosen ? "user" : "auto")) {
+      repository.reportCreateFailure(package, "meta/disabled");
+      return false;
+    }
+  } else {
+    changes.remove(dir + "disabled");
+  }
+  if (!package.disabled && package.userChosen) {
+    if (!writeStateFile(changes, dir + "enabled", "user")) {
+      repository.reportCreateFailure(package, "meta/enabled");
+      return false;
+    }
+  } else {
+    changes.remove(dir + "enabled");
+  }
   return true;
 }
