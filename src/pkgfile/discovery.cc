@@ -28,7 +28,9 @@ void wantParts(PackageReader& reader, std::initializer_list<uint32_t> types) {
 bool readPackageFile(PackageFile& record) {
   std::ifstream file;
   if (!openRegularFile(file, record.path)) return false;
-  PackageReader reader(file, true);
+  // Without digest the reader seeks over the file container: the scan needs only the
+  // header parts, and the install reads the whole file again to check its signature.
+  PackageReader reader(file, false);
   record.declaredSize = reader.declaredSize;
   struct stat info;
   if (stat(record.path.c_str(), &info) == 0 &&
