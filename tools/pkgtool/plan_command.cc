@@ -230,13 +230,18 @@ int planInChild(const DryRunRequest& request, bool asJson) {
   return std::cout.good() ? result.status : ExitFailed;
 }
 
-// The installer built beside this program.
+// The installer built beside this program, or, for an installed tool, the one in
+// the sbin directory next to its bin directory.
 std::string installerBesideUs() {
   char self[PATH_MAX];
   const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
   if (length <= 0) return "installer";
   const std::string path(self, static_cast<size_t>(length));
-  return path.substr(0, path.rfind('/') + 1) + "installer";
+  const std::string directory = path.substr(0, path.rfind('/') + 1);
+  const std::string beside = directory + "installer";
+  if (access(beside.c_str(), X_OK) == 0) return beside;
+  const std::string installed = directory + "../sbin/installer";
+  return access(installed.c_str(), X_OK) == 0 ? installed : beside;
 }
 
 int runPlan(const ParsedOptions& options) {

@@ -2,9 +2,17 @@
 
 #include "pkgtool/command.h"
 
-#ifndef PKGTOOL_KEY_DIR
-#define PKGTOOL_KEY_DIR "keys"
+namespace {
+
+// A build used inside the source tree signs with its development keys by default; an
+// installed tool has no default and must be told where the vendor's secrets are.
+#ifdef PKGTOOL_KEY_DIR
+constexpr const char* kDefaultKeyDirectory = PKGTOOL_KEY_DIR;
+#else
+constexpr const char* kDefaultKeyDirectory = nullptr;
 #endif
+
+}  // namespace
 
 int readSigningOptions(const ParsedOptions& options, SigningKeys& keys,
                        SignOptions& signOptions) {
@@ -12,9 +20,19 @@ int readSigningOptions(const ParsedOptions& options, SigningKeys& keys,
                                                    : SignatureForms::Both;
   signOptions.sha256 = options.has("--sha256");
   const std::string* keyDirectory = options.last("--keys");
-  const std::string directory = keyDirectory != nullptr ? *keyDirectory : PKGTOOL_KEY_DIR;
   const std::string* legacy = options.last("--legacy-secret");
   const std::string* eddsa = options.last("--eddsa-secret");
+  if (keyDirectory == nullptr && kDefaultKeyDirectory == nullptr &&
+      (legacy == nullptr || eddsa == nullptr)) {
+    complain("no signing keys: name the directory of legacy.secret and eddsa.secret with "
+             "--keys DIRECTORY");
+    return ExitUsage;
+  }
+  std::string directory;
+  if (keyDirectory != nullptr)
+    directory = *keyDirectory;
+  else if (kDefaultKeyDirectory != nullptr)
+    directory = kDefaultKeyDirectory;
   const std::string legacyPath = legacy != nullptr ? *legacy : directory + "/legacy.secret";
   const std::string eddsaPath = eddsa != nullptr ? *eddsa : directory + "/eddsa.secret";
   if (!readSigningKeys(legacyPath, eddsaPath, keys)) {

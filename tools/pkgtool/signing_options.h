@@ -16,7 +16,8 @@ inline constexpr auto kSigningOptions = std::to_array<OptionRule>({
     {"--sha256", "", "", "digest with SHA-256 (a digest-switch part goes first)"},
     {"--keys", "", "DIRECTORY",
      "where legacy.secret and eddsa.secret lie\n"
-     "(default: the development keys of the source tree)"},
+     "(default: the development keys, in a build of the\n"
+     "source tree only)"},
     {"--legacy-secret", "", "FILE", "the older scheme's secret, instead of the one in --keys"},
     {"--eddsa-secret", "", "FILE", "the EdDSA secret, instead of the one in --keys"},
 });
