@@ -1,6 +1,9 @@
 #include "engine/candidate_selection.h"
 
+#include <algorithm>
 #include <iterator>
+#include <string_view>
+#include <unordered_map>
 
 #include "engine/flagged_state.h"
 #include "engine/relations.h"
@@ -47,16 +50,47 @@ void selectCandidates(Repository& repository, std::vector<Record*>& list, Versio
   for (const Record* candidate : list)
     allowed.push_back(floor == kNoFloor || candidate->version >= floor);
 
+  // Outside flagged state only a related candidate (one of the two covers the other's
+  // name) can drop P, so P meets only those, found by name, in input order: meeting
+  // every other candidate would make a long list quadratic in string comparisons.
+  // In flagged state any candidate built later drops P, so P meets them all.
+  std::unordered_map<std::string_view, std::vector<size_t>> byName, byCoveredName;
+  if (flaggedState == 0)
+    for (size_t j = 0; j < list.size(); ++j) {
+      if (!allowed[j]) continue;
+      byName[list[j]->name].push_back(j);
+      byCoveredName[list[j]->name].push_back(j);
+      for (const auto& member : list[j]->members) byCoveredName[member->name].push_back(j);
+    }
+  const auto othersOf = [&](size_t i) {
+    std::vector<size_t> indices;
+    const auto add = [&](const auto& index, const std::string& name) {
+      if (const auto found = index.find(name); found != index.end())
+        indices.insert(indices.end(), found->second.begin(), found->second.end());
+    };
+    if (flaggedState == 0) {
+      add(byName, list[i]->name);
+      for (const auto& member : list[i]->members) add(byName, member->name);
+      add(byCoveredName, list[i]->name);
+      std::sort(indices.begin(), indices.end());
+      indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
+    } else {
+      for (size_t j = 0; j < list.size(); ++j)
+        if (allowed[j]) indices.push_back(j);
+    }
+    std::vector<const Package*> others;
+    for (const size_t j : indices)
+      if (j != i) others.push_back(list[j]);
+    return others;
+  };
+
   std::vector<Record*> kept;
   for (size_t i = 0; i < list.size(); ++i) {
     if (!allowed[i]) {
       repository.warning("ommitting package %s: not allowed", displayName(*list[i]).c_str());
       continue;
     }
-    std::vector<const Package*> others;
-    for (size_t j = 0; j < list.size(); ++j)
-      if (j != i && allowed[j]) others.push_back(list[j]);
-    if (survives(repository, *list[i], others, floor, verbose)) kept.push_back(list[i]);
+    if (survives(repository, *list[i], othersOf(i), floor, verbose)) kept.push_back(list[i]);
   }
 
   // Each candidate goes right after the last one it needs or that blocks it, so that

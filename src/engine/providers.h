@@ -31,3 +31,9 @@ std::vector<InstalledPackage*> collectProviders(const Repository& repository,
 InstalledPackage* findBlocker(const Repository& repository, const Package& candidate);
 
 DependencyOutlook dependencyOutlook(const std::vector<InstalledPackage*>& packages);
+
+// The schedule's pass over requirements that vanish, until nothing changes: a
+// package whose requirement no installed package answers any more is uninstalled;
+// one whose requirement only dormant packages answer is disabled, unless it is
+// disabled already with nothing pending.
+void withdrawUnsatisfied(Repository& repository);

@@ -39,6 +39,11 @@ const DependencyEntry* findNamed(const std::vector<DependencyEntry>& entries,
 }  // namespace
 
 bool blocks(const Package& a, const Package& b) {
+  // Without conflicts, provides or members on the sides that the rules below read,
+  // no rule can hold; most pairs of a large installed set are such pairs.
+  if (a.conflicts.empty() && a.provides.empty() && a.members.empty() && b.provides.empty() &&
+      b.members.empty())
+    return false;
   if (a.isPlaceholder() || b.isPlaceholder()) return false;
   for (const DependencyEntry& conflict : a.conflicts)
     if (satisfies(b, conflict)) return true;

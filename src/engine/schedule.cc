@@ -76,33 +76,6 @@ void resolveConflicts(Repository& repository, bool verbose) {
   }
 }
 
-// A package whose requirement no package answers any more is uninstalled; one whose
-// requirement only dormant packages answer is disabled. Actions only ever move
-// towards less active, so scanning until nothing changes reaches the one result.
-void withdrawUnsatisfied(Repository& repository) {
-  for (bool changed = true; changed;) {
-    changed = false;
-    for (const auto& package : repository.packages) {
-      for (const DependencyEntry& entry : package->dependencies) {
-        const DependencyOutlook outlook = dependencyOutlook(collectProviders(repository, entry));
-        const ScheduledAction action = package->scheduledAction;
-        if (outlook == DependencyOutlook::Missing) {
-          if (action == ScheduledAction::Uninstall) continue;
-          package->scheduledAction = ScheduledAction::Uninstall;
-        } else if (outlook == DependencyOutlook::DisabledOnly) {
-          if (action == ScheduledAction::Uninstall || action == ScheduledAction::Disable) continue;
-          if (package->disabled && action == ScheduledAction::None) continue;
-          package->scheduledAction = ScheduledAction::Disable;
-        } else {
-          continue;
-        }
-        changed = true;
-        break;
-      }
-    }
-  }
-}
-
 // A bundle keeps its record while a member will be active. One whose members are
 // all dormant is disabled, so that its members keep the bundle that their database
 // entries name and can be enabled again; one with no member left goes.

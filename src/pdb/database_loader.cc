@@ -12,6 +12,7 @@
 #include <fstream>
 #include <memory>
 #include <set>
+#include <unordered_set>
 
 #include "model/safe_names.h"
 #include "pdb/repository.h"
@@ -128,10 +129,14 @@ void Repository::open(const std::string& architecture, bool quietOutput) {
 
   // Packages without an image are known only from their directories. A directory
   // name with a blank or a control character is no package name: it would forge a
-  // row of the listing and could not survive the database's text files.
+  // row of the listing and could not survive the database's text files. The names
+  // known so far are kept aside, so that a large database is not searched once per
+  // entry.
+  std::unordered_set<std::string> known;
+  for (const auto& package : packages) known.insert(package->name);
   while (const dirent* entry = readdir(directory.get())) {
     if (entry->d_name[0] == '.' || !isSafePackageName(entry->d_name)) continue;
-    if (findPackage(entry->d_name) != -1) continue;
+    if (!known.insert(entry->d_name).second) continue;
     auto package = std::make_unique<InstalledPackage>(entry->d_name);
     package->loadMetadata();
     packages.push_back(std::move(package));
