@@ -1,8 +1,12 @@
 #include "pkgfile/file_container.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -21,6 +25,38 @@ constexpr size_t kWriteBlock = 16 * kCopyChunk;  // and written in blocks of up 
 constexpr size_t kSkipChunk = 1024;   // passed-over data is inflated and dropped in these
 
 const std::streambuf::pos_type kBadPosition{std::streambuf::off_type(-1)};
+
+// Whether a file may be prepared for target: the file system must be able to name
+// it, or the move into place fails after the package counts as installed (and a
+// 64 KiB path makes the directories of the move recurse through gigabytes); and the
+// nearest directory of it that exists must lie inside the flash, or a symbolic link
+// in the tree would carry the file, and its temporary file before it, elsewhere.
+// errno tells why not.
+bool mayCreate(const std::string& target, const std::string& flashRoot) {
+  if (target.size() >= PATH_MAX) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  for (size_t start = 0; start < target.size();) {
+    const size_t end = std::min(target.find('/', start), target.size());
+    if (end - start > NAME_MAX) {
+      errno = ENAMETOOLONG;
+      return false;
+    }
+    start = end + 1;
+  }
+  std::string directory = parentDirectory(target);
+  struct stat info;
+  while (lstat(directory.c_str(), &info) != 0 && directory != "/")
+    directory = parentDirectory(directory);
+  char resolved[PATH_MAX];
+  if (realpath(directory.c_str(), resolved) == nullptr) return false;
+  const std::string_view inside(resolved);
+  if (inside == flashRoot || (inside.starts_with(flashRoot) && inside[flashRoot.size()] == '/'))
+    return true;
+  errno = EPERM;
+  return false;
+}
 
 }  // namespace
 
@@ -106,6 +142,8 @@ InflatingStreamBuffer::pos_type InflatingStreamBuffer::seekoff(off_type offset,
 
 bool extractFiles(InstalledPackage& package, ChangeSet& changes, PackageReader& reader) {
   Repository& repository = Repository::instance();
+  char flash[PATH_MAX];
+  const std::string flashRoot = realpath("/flash", flash) != nullptr ? flash : "/flash";
   auto inflating = std::make_unique<InflatingStreamBuffer>(&reader.parts());
   std::vector<char> data(kWriteBlock);
   for (;;) {
@@ -142,6 +180,10 @@ bool extractFiles(InstalledPackage& package, ChangeSet& changes, PackageReader& 
     // would pass such a path over.
     if (!isInstalledFilePath(target)) {
       repository.reportBrokenPackage(package);
+      return false;
+    }
+    if (!mayCreate(target, flashRoot)) {
+      repository.reportCreateFailure(package, name);
       return false;
     }
 

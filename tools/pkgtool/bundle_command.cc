@@ -2,10 +2,13 @@
 // present, empty unless --payload is given), its entry table when --table entries
 // are given, and then the parts of each package file as they are, in the order given.
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include "pkgtool/command.h"
+#include "pkgtool/file_io.h"
 #include "pkgtool/metadata_options.h"
 #include "pkgtool/package_builder.h"
 #include "pkgtool/package_report.h"
@@ -28,35 +31,63 @@ constexpr std::string_view kNotes[] = {
     kVersionNote, kEntryNote,
     "Each PACKAGE is a package file made by \"build\"; its parts are copied as they are.\n"};
 
+// What a member file holds, as far as bundling needs it.
+class MemberCheck : public PackageObserver {
+ public:
+  void problem(const std::string& text) override {
+    if (firstProblem.empty()) firstProblem = text;
+  }
+  void packageEnds(const PackageInfo& info, const PackageSignatureReport* report) override {
+    if (++packages == 1) {
+      name = info.meta.name;
+      signedAlone = report != nullptr && report->acceptedLevel1;
+    }
+  }
+
+  std::string firstProblem;
+  size_t packages = 0;
+  std::string name;  // of the first package
+  bool signedAlone = false;
+};
+
 // Reads one member file and checks that it is a whole single package; its parts
 // (everything after the file header) go to parts, and signed tells whether its
 // signature is accepted as it stands. ExitOk or ExitUsage.
 int readMember(const std::string& path, const std::string& bundleName, std::string& parts,
                bool& signedAlone) {
   std::string bytes;
-  FileInspection inspection;
-  if (!loadPackageFile(path, bytes, inspection)) return ExitUsage;
-  if (inspection.isBundle) {
+  if (!readWholeFile(path, bytes)) {
+    complain("cannot read %s: %s", path.c_str(), strerror(errno));
+    return ExitUsage;
+  }
+  MemorySource source(bytes);
+  FileFrame frame;
+  MemberCheck check;
+  if (!readFrame(source, bytes.size(), frame, check)) {
+    complain("%s is not a package file", path.c_str());
+    return ExitUsage;
+  }
+  if (frame.isBundle) {
     complain("%s is a bundle; a bundle cannot be a member", path.c_str());
     return ExitUsage;
   }
-  if (!inspection.problems.empty()) {
-    complain("%s is damaged: %s", path.c_str(), printable(inspection.problems.front()).c_str());
+  const PublicKeySet keys = builtInPublicKeys();
+  readPackages(source, frame, {true, frame.whole ? &keys : nullptr}, check);
+  if (!check.firstProblem.empty()) {
+    complain("%s is damaged: %s", path.c_str(), printable(check.firstProblem).c_str());
     return ExitUsage;
   }
-  if (inspection.packages.size() != 1) {
-    complain("%s holds %zu packages instead of one", path.c_str(), inspection.packages.size());
+  if (check.packages != 1) {
+    complain("%s holds %zu packages instead of one", path.c_str(), check.packages);
     return ExitUsage;
   }
   // The installer refuses a bundle with a member of its own name.
-  if (inspection.packages.front().meta.name == bundleName) {
+  if (check.name == bundleName) {
     complain("%s has the bundle's own name", path.c_str());
     return ExitUsage;
   }
   parts = bytes.substr(kFileHeaderSize);
-  std::vector<PackageSignatureReport> reports;
-  signedAlone = verifyPackageFile(bytes, builtInPublicKeys(), reports) && reports.size() == 1 &&
-                reports.front().acceptedLevel1;
+  signedAlone = check.signedAlone;
   return ExitOk;
 }
 

@@ -1,20 +1,22 @@
 // pkgtool inspect: a readable summary of a package or bundle file, or the same as
-// one JSON object. ExitOk for a file that reads whole, ExitFailed for a damaged one
-// (what could be read is still shown), ExitUsage for bad usage or a file that is no
-// package file.
+// one JSON object. ExitOk for a file that reads whole, ExitFailed for a damaged or
+// suspicious one (what could be read is still shown), ExitUsage for bad usage or a
+// file that is no package file. Both forms are printed while the file is read, so
+// that a file of any size, or a container that inflates to gigabytes, is never held.
 
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <iostream>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "pkgfile/package_format.h"
 #include "pkgtool/command.h"
 #include "pkgtool/package_report.h"
 #include "pkgtool/printable_text.h"
-#include "pkgtool/signing_options.h"
 #include "pkgtool/signature_report.h"
+#include "pkgtool/signing_options.h"
 
 namespace {
 
@@ -25,6 +27,39 @@ constexpr auto kOptions = joinRules(
         {"--json", "", "", "one JSON object instead of the readable summary"},
     }),
     kPublicKeysOption);
+
+static_assert(kMostListedEntries == 100000, "the help below names the limit");
+constexpr std::string_view kNotes[] = {
+    "A file container lists at most 100000 entries: one that holds more is reported\n"
+    "as suspicious and the rest of it is not read. A container whose zlib stream is\n"
+    "damaged, is no zlib stream or ends before its check value is reported as damaged.\n",
+    "Exit status: 0 the file reads whole, 1 damaged or suspicious (what could be read\n"
+    "is still shown), 2 unreadable file, no package file or bad usage.\n"};
+
+// Damage is shown after everything else; beyond this many problems only their number
+// is kept, so that a file of a million broken packages costs no more memory than one.
+constexpr size_t kMostKeptProblems = 100;
+
+class ProblemList {
+ public:
+  void add(const std::string& text) {
+    if (kept_.size() < kMostKeptProblems)
+      kept_.push_back(text);
+    else
+      ++more_;
+  }
+  bool empty() const { return kept_.empty(); }
+  // The problems kept, and a last line counting the rest.
+  std::vector<std::string> lines() const {
+    std::vector<std::string> lines = kept_;
+    if (more_ != 0) lines.push_back("and " + std::to_string(more_) + " more problems");
+    return lines;
+  }
+
+ private:
+  std::vector<std::string> kept_;
+  uint64_t more_ = 0;
+};
 
 std::string hex32(uint32_t value) {
   char text[16];
@@ -112,51 +147,152 @@ json signatureJson(const PackageSignatureReport* report) {
           {"acceptedLevel2", report->acceptedLevel2}};
 }
 
-json packageJson(const PackageInfo& info, const PackageSignatureReport* report) {
-  json package = identityJson(info);
-  package["dependencies"] = entriesJson(info.meta.dependencies);
-  package["provides"] = entriesJson(info.meta.provides);
-  package["conflicts"] = entriesJson(info.meta.conflicts);
-  json files = json::array();
-  for (const ContainerFileInfo& file : info.files) {
+// Writes one JSON document a piece at a time, laid out as nlohmann's dump(2) lays it
+// out, so that lists of any length never have to be held whole. Texts from a file
+// need not be UTF-8; what is not is replaced rather than refused.
+class JsonStream {
+ public:
+  explicit JsonStream(std::ostream& out) : out_(out) {}
+
+  void openMember(std::string_view key, char bracket) {
+    startItem(key);
+    open(bracket);
+  }
+  void openElement(char bracket) {
+    startItem({});
+    open(bracket);
+  }
+  void member(std::string_view key, const json& value) {
+    startItem(key);
+    write(value);
+  }
+  void element(const json& value) {
+    startItem({});
+    write(value);
+  }
+  void close() {
+    const Level level = levels_.back();
+    levels_.pop_back();
+    if (!level.empty) out_ << '\n' << indent();
+    out_ << level.closer;
+    if (levels_.empty()) out_ << '\n';
+  }
+
+ private:
+  struct Level {
+    char closer;
+    bool empty;
+  };
+
+  std::string indent() const { return std::string(2 * levels_.size(), ' '); }
+
+  void startItem(std::string_view key) {
+    if (!levels_.empty()) {
+      out_ << (levels_.back().empty ? "\n" : ",\n") << indent();
+      levels_.back().empty = false;
+    }
+    if (!key.empty()) out_ << json(key).dump() << ": ";
+  }
+
+  void open(char bracket) {
+    out_ << bracket;
+    levels_.push_back({bracket == '{' ? '}' : ']', true});
+  }
+
+  // A value's own lines are indented to its depth; strings carry no raw line feed.
+  void write(const json& value) {
+    const std::string text = value.dump(2, ' ', false, json::error_handler_t::replace);
+    std::string indented;
+    for (size_t start = 0, end; start <= text.size(); start = end + 1) {
+      end = std::min(text.find('\n', start), text.size());
+      if (start != 0) indented += '\n' + indent();
+      indented.append(text, start, end - start);
+    }
+    out_ << indented;
+  }
+
+  std::ostream& out_;
+  std::vector<Level> levels_;
+};
+
+// inspect --json: the document's keys in their fixed order, the parts, packages and
+// file lists written as they are read; the bundle header, kept, comes last.
+class JsonReport : public PackageObserver {
+ public:
+  explicit JsonReport(std::ostream& out) : out_(out) {}
+
+  void frameBegins(const FileFrame& frame) override {
+    out_.openElement('{');
+    out_.member("magic", frame.magic);
+    out_.member("declaredSize", frame.declaredSize);
+    out_.member("size", frame.size);
+    out_.openMember("parts", '[');
+  }
+  void part(const PartInfo& part) override {
+    out_.element({{"type", part.type}, {"offset", part.offset}, {"length", part.length}});
+  }
+  // Between the parts and the packages.
+  void packagesBegin() {
+    out_.close();
+    out_.openMember("packages", '[');
+  }
+  void bundle(const PackageInfo& info, const std::vector<DependencyEntry>& table) override {
+    bundle_ = identityJson(info);
+    (*bundle_)["entryTable"] = entriesJson(table);
+  }
+  void packageBegins(const PackageInfo& info) override {
+    out_.openElement('{');
+    const json identity = identityJson(info);
+    for (const auto& item : identity.items()) out_.member(item.key(), item.value());
+    out_.member("dependencies", entriesJson(info.meta.dependencies));
+    out_.member("provides", entriesJson(info.meta.provides));
+    out_.member("conflicts", entriesJson(info.meta.conflicts));
+    filesOpen_ = false;
+  }
+  void containerBegins() override {
+    out_.member("hasFileContainer", true);
+    out_.openMember("files", '[');
+    filesOpen_ = true;
+  }
+  void entry(const ContainerFileInfo& file) override {
     json entry = {{"name", file.name},
                   {"mode", file.mode},
                   {"size", file.size},
                   {"passOver", file.passOver}};
     if (file.isSymlink()) entry["target"] = file.linkTarget;
-    files.push_back(std::move(entry));
+    out_.element(entry);
   }
-  package["hasFileContainer"] = info.hasContainer;
-  package["files"] = std::move(files);
-  package["signatureLength"] = info.signatureLength;
-  package["hasSignature"] = info.hasSignature;
-  package["signature"] = signatureJson(report);
-  return package;
-}
+  void packageEnds(const PackageInfo& info, const PackageSignatureReport* report) override {
+    if (filesOpen_) {
+      out_.close();
+    } else {
+      out_.member("hasFileContainer", false);
+      out_.member("files", json::array());
+    }
+    out_.member("containerDamaged", info.containerDamaged);
+    out_.member("entriesSuspicious", info.entriesSuspicious);
+    out_.member("signatureLength", info.signatureLength);
+    out_.member("hasSignature", info.hasSignature);
+    out_.member("signature", signatureJson(report));
+    out_.close();
+  }
+  void problem(const std::string& text) override { problems_.add(text); }
 
-void printJson(const FileInspection& inspection,
-               const std::vector<PackageSignatureReport>& reports) {
-  json parts = json::array();
-  for (const PartInfo& part : inspection.parts)
-    parts.push_back({{"type", part.type}, {"offset", part.offset}, {"length", part.length}});
-  json packages = json::array();
-  for (size_t i = 0; i < inspection.packages.size(); ++i)
-    packages.push_back(
-        packageJson(inspection.packages[i], i < reports.size() ? &reports[i] : nullptr));
-  json document = {{"magic", inspection.magic},
-                   {"declaredSize", inspection.declaredSize},
-                   {"size", inspection.size},
-                   {"parts", std::move(parts)},
-                   {"packages", std::move(packages)},
-                   {"problems", inspection.problems}};
-  if (inspection.isBundle) {
-    json bundle = identityJson(inspection.bundle);
-    bundle["entryTable"] = entriesJson(inspection.bundleTable);
-    document["bundle"] = std::move(bundle);
+  // After the packages: the problems, the bundle, and the end of the document.
+  void finish() {
+    out_.close();
+    out_.member("problems", problems_.lines());
+    if (bundle_) out_.member("bundle", *bundle_);
+    out_.close();
   }
-  // Texts from a file need not be UTF-8; replace what is not rather than fail.
-  std::cout << document.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
-}
+  bool damaged() const { return !problems_.empty(); }
+
+ private:
+  JsonStream out_;
+  std::optional<json> bundle_;
+  bool filesOpen_ = false;
+  ProblemList problems_;
+};
 
 // The start of a line of a package's summary: the label in a column of its own.
 std::string heading(const char* label) {
@@ -184,51 +320,76 @@ void printEntries(const char* label, const std::vector<DependencyEntry>& entries
     std::cout << heading(label) << entryText(entry) << '\n';
 }
 
-void printReadable(const std::string& path, const FileInspection& inspection,
-                   const std::vector<PackageSignatureReport>& reports) {
-  std::cout << path << ": " << (inspection.isBundle ? "bundle file" : "package file")
-            << ", magic " << hex32(inspection.magic) << ", " << inspection.size
-            << " bytes (declared " << inspection.declaredSize << ")\n";
-  std::cout << "parts:\n";
-  for (const PartInfo& part : inspection.parts) {
+// inspect without --json: a summary line, the parts, the bundle header, each package
+// with its files (their count after them) and signature, and last the damage found.
+class ReadableReport : public PackageObserver {
+ public:
+  ReadableReport(const std::string& path, const FileFrame& frame) {
+    std::cout << path << ": " << (frame.isBundle ? "bundle file" : "package file")
+              << ", magic " << hex32(frame.magic) << ", " << frame.size << " bytes (declared "
+              << frame.declaredSize << ")\n";
+  }
+
+  void frameBegins(const FileFrame&) override { std::cout << "parts:\n"; }
+  void part(const PartInfo& part) override {
     char line[96];
-    snprintf(line, sizeof line, "  at %10u  type %2u  %10u bytes  %s\n", part.offset,
-             part.type, part.length, partName(part.type));
+    snprintf(line, sizeof line, "  at %10u  type %2u  %10u bytes  %s\n", part.offset, part.type,
+             part.length, partName(part.type));
     std::cout << line;
   }
-  if (inspection.isBundle) {
-    std::cout << "bundle " << printable(displayName(inspection.bundle.meta)) << '\n';
-    printIdentity(inspection.bundle);
-    printEntries("table", inspection.bundleTable);
+  void bundle(const PackageInfo& info, const std::vector<DependencyEntry>& table) override {
+    std::cout << "bundle " << printable(displayName(info.meta)) << '\n';
+    printIdentity(info);
+    printEntries("table", table);
   }
-  for (size_t i = 0; i < inspection.packages.size(); ++i) {
-    const PackageInfo& info = inspection.packages[i];
+  void packageBegins(const PackageInfo& info) override {
     std::cout << "package " << printable(displayName(info.meta)) << '\n';
     printIdentity(info);
     printEntries("depends", info.meta.dependencies);
     printEntries("provides", info.meta.provides);
     printEntries("conflicts", info.meta.conflicts);
-    std::cout << heading("files") << info.files.size() << '\n';
-    for (const ContainerFileInfo& file : info.files) {
-      std::cout << "    " << octal(file.mode) << ' ';
-      char size[16];
-      snprintf(size, sizeof size, "%10u", file.size);
-      std::cout << size << "  " << printable(file.name);
-      if (file.isSymlink()) std::cout << " -> " << printable(file.linkTarget);
-      if (file.passOver != 0) std::cout << " (passed over)";
-      std::cout << '\n';
-    }
-    std::cout << heading("signature");
+  }
+  void entry(const ContainerFileInfo& file) override {
+    char size[16];
+    snprintf(size, sizeof size, "%10u", file.size);
+    std::cout << "    " << octal(file.mode) << ' ' << size << "  " << printable(file.name);
+    if (file.isSymlink()) std::cout << " -> " << printable(file.linkTarget);
+    if (file.passOver != 0) std::cout << " (passed over)";
+    std::cout << '\n';
+  }
+  void packageEnds(const PackageInfo& info, const PackageSignatureReport* report) override {
+    std::cout << heading("files") << info.entries;
+    if (info.containerDamaged) std::cout << ", then the container is damaged";
+    if (info.entriesSuspicious) std::cout << " listed, more not read: suspicious";
+    std::cout << '\n' << heading("signature");
     if (!info.hasSignature)
       std::cout << "none\n";
-    else if (i < reports.size())
-      std::cout << info.signatureLength << " bytes: " << describeSignature(reports[i]) << '\n';
+    else if (report != nullptr)
+      std::cout << info.signatureLength << " bytes: " << describeSignature(*report) << '\n';
     else
       std::cout << info.signatureLength << " bytes\n";
   }
-  for (const std::string& problem : inspection.problems)
-    std::cout << "damaged: " << printable(problem) << '\n';
-  std::cout << std::flush;
+  void problem(const std::string& text) override { problems_.add(text); }
+
+  void packagesBegin() {}
+  void finish() {
+    for (const std::string& problem : problems_.lines())
+      std::cout << "damaged: " << printable(problem) << '\n';
+    std::cout << std::flush;
+  }
+  bool damaged() const { return !problems_.empty(); }
+
+ private:
+  ProblemList problems_;
+};
+
+// Reads the frame again with report watching, then the packages.
+template <typename Report>
+void readInto(std::streambuf& source, FileFrame& frame, const WalkOptions& walk, Report& report) {
+  readFrame(source, frame.size, frame, report);
+  report.packagesBegin();
+  readPackages(source, frame, walk, report);
+  report.finish();
 }
 
 int runInspect(const ParsedOptions& options) {
@@ -237,16 +398,24 @@ int runInspect(const ParsedOptions& options) {
   PublicKeySet keys;
   if (const int status = readPublicKeyOption(options, keys); status != ExitOk) return status;
 
-  std::string bytes;
-  FileInspection inspection;
-  if (!loadPackageFile(path, bytes, inspection)) return ExitUsage;
-  std::vector<PackageSignatureReport> reports;
-  verifyPackageFile(bytes, keys, reports);
-  if (options.has("--json"))
-    printJson(inspection, reports);
-  else
-    printReadable(path, inspection, reports);
-  return inspection.problems.empty() ? ExitOk : ExitFailed;
+  // A first look at the frame tells whether this is a package file at all, and what
+  // the summary line says.
+  FileFrame frame;
+  const std::unique_ptr<FileSource> source = openPackageFile(path, frame);
+  if (source == nullptr) return ExitUsage;
+  // Signatures are checked only in a file whose parts are whole.
+  const WalkOptions walk{true, frame.whole ? &keys : nullptr};
+  bool damaged;
+  if (options.has("--json")) {
+    JsonReport report(std::cout);
+    readInto(*source, frame, walk, report);
+    damaged = report.damaged();
+  } else {
+    ReadableReport report(path, frame);
+    readInto(*source, frame, walk, report);
+    damaged = report.damaged();
+  }
+  return damaged ? ExitFailed : ExitOk;
 }
 
 }  // namespace
@@ -256,6 +425,6 @@ constinit const Command kInspectCommand = {
     "describe a package or bundle file",
     "[--json] [--keys DIRECTORY] FILE",
     kOptions,
-    {},
+    kNotes,
     runInspect,
 };

@@ -1,6 +1,7 @@
 // pkgtool: makes, signs, bundles and examines package files in the format the
 // installer reads, and lists the installed set of a router root.
 
+#include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -23,5 +24,12 @@ int main(int argc, char** argv) {
   }
   ParsedOptions options;
   if (!parseOptions(args, command->options, options)) return showUsage(name);
-  return command->run(options);
+  // The standard library and the JSON writer report running out of memory, and the
+  // like, by exceptions; none may leave the tool as an abort.
+  try {
+    return command->run(options);
+  } catch (const std::exception& error) {
+    complain("%s failed: %s", name.c_str(), error.what());
+    return ExitFailed;
+  }
 }

@@ -22,9 +22,10 @@ struct PackageSignatureReport {
   bool acceptedLevel2 = false;  // verifySignature at level 2
 };
 
-// Checks every package of file with the installer's reader and signature check,
-// one report per package header. False, with no reports, when the file is not a
-// package file or its parts do not run exactly to its end.
+// Checks every package of the file held in file with the installer's reader and
+// signature check, one report per package header; the containers are not unpacked.
+// False, with no reports, when the file is not a package file or its parts do not
+// run exactly to its end.
 bool verifyPackageFile(const std::string& file, const PublicKeySet& keys,
                        std::vector<PackageSignatureReport>& reports);
 

@@ -2,13 +2,10 @@
 // does. ExitOk when every package is accepted, ExitFailed when one is rejected,
 // ExitUsage for bad usage or an unreadable file.
 
-#include <cerrno>
-#include <cstring>
 #include <iostream>
 
 #include "engine/signature_level.h"
 #include "pkgtool/command.h"
-#include "pkgtool/file_io.h"
 #include "pkgtool/package_report.h"
 #include "pkgtool/printable_text.h"
 #include "pkgtool/signature_report.h"
@@ -26,12 +23,35 @@ constexpr auto kOptions = joinRules(
     kPublicKeysOption);
 
 constexpr std::string_view kNotes[] = {
+    "The file is read once, front to back; file containers are not unpacked.\n",
     "Exit status: 0 every package accepted, 1 rejected, 2 unreadable file or bad usage.\n"};
+
+// Prints the verdict on each package as soon as its signature part is read.
+class VerdictPrinter : public PackageObserver {
+ public:
+  explicit VerdictPrinter(int level) : level_(level) {}
+
+  void packageEnds(const PackageInfo& info, const PackageSignatureReport* report) override {
+    const int level = level_ != 0 ? level_ : signatureLevelFor(info.meta);
+    const bool accepted = level == 1 ? report->acceptedLevel1 : report->acceptedLevel2;
+    allAccepted = allAccepted && accepted;
+    ++packages;
+    std::cout << printable(displayName(info.meta)) << ": "
+              << (accepted ? "accepted" : "rejected") << " at level " << level << " ("
+              << describeSignature(*report) << ")\n";
+  }
+
+  bool allAccepted = true;
+  uint64_t packages = 0;
+
+ private:
+  int level_;  // 0: the installer's level for each package
+};
 
 int runVerify(const ParsedOptions& options) {
   if (options.operands.size() != 1) return usageError("verify", "one FILE is needed");
   const std::string& path = options.operands[0];
-  int level = 0;  // 0: the installer's level for each package
+  int level = 0;
   if (const std::string* text = options.last("--level")) {
     if (*text != "1" && *text != "2")
       return usageError("verify", "--level is 1 or 2, not \"%s\"", text->c_str());
@@ -40,37 +60,21 @@ int runVerify(const ParsedOptions& options) {
   PublicKeySet keys;
   if (const int status = readPublicKeyOption(options, keys); status != ExitOk) return status;
 
-  std::string file;
-  if (!readWholeFile(path, file)) {
-    complain("cannot read %s: %s", path.c_str(), strerror(errno));
-    return ExitUsage;
-  }
-  FileInspection inspection;
-  std::vector<PackageSignatureReport> reports;
-  if (!inspectPackageBytes(file, inspection) || !verifyPackageFile(file, keys, reports)) {
+  FileFrame frame;
+  const std::unique_ptr<FileSource> source = openPackageFile(path, frame);
+  if (source == nullptr) return ExitUsage;
+  if (!frame.whole) {
     complain("%s is not a readable package file", path.c_str());
     return ExitUsage;
   }
-  if (reports.empty()) {
+  VerdictPrinter printer(level);
+  readPackages(*source, frame, {false, &keys}, printer);
+  std::cout << std::flush;
+  if (printer.packages == 0) {
     complain("%s holds no package", path.c_str());
     return ExitFailed;
   }
-  bool allAccepted = true;
-  for (size_t i = 0; i < reports.size(); ++i) {
-    const PackageSignatureReport& report = reports[i];
-    std::string name = report.name;
-    int packageLevel = level != 0 ? level : 2;
-    if (i < inspection.packages.size()) {
-      name = displayName(inspection.packages[i].meta);
-      if (level == 0) packageLevel = signatureLevelFor(inspection.packages[i].meta);
-    }
-    const bool accepted = packageLevel == 1 ? report.acceptedLevel1 : report.acceptedLevel2;
-    allAccepted = allAccepted && accepted;
-    std::cout << printable(name) << ": " << (accepted ? "accepted" : "rejected") << " at level "
-              << packageLevel << " (" << describeSignature(report) << ")\n";
-  }
-  std::cout << std::flush;
-  return allAccepted ? ExitOk : ExitFailed;
+  return printer.allAccepted ? ExitOk : ExitFailed;
 }
 
 }  // namespace
