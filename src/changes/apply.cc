@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <string_view>
 
 #include "changes/change_set.h"
 #include "platform/file_handles.h"
@@ -114,9 +116,21 @@ void apply(const ChangeSet& changes, bool progress) {
   // Every prepared file's data reaches the flash before a rename makes it live, so
   // that a power cut leaves each file wholly old or wholly new.
   sync();
-  for (const auto& [path, change] : changes.entries())
-    if (change.op == ChangeOp::Move || change.op == ChangeOp::MoveTemp) moveFile(path, change.argument, progress);
+  for (const auto* move : movesInApplyOrder(changes))
+    moveFile(move->first, move->second.argument, progress);
   sync();
+}
+
+std::vector<const std::map<std::string, Change>::value_type*> movesInApplyOrder(
+    const ChangeSet& changes) {
+  static constexpr std::string_view kDatabase = "/flash/var/pdb/";
+  std::vector<const std::map<std::string, Change>::value_type*> files, database;
+  for (const auto& entry : changes.entries()) {
+    if (entry.second.op != ChangeOp::Move && entry.second.op != ChangeOp::MoveTemp) continue;
+    (std::string_view(entry.first).starts_with(kDatabase) ? database : files).push_back(&entry);
+  }
+  files.insert(files.end(), database.begin(), database.end());
+  return files;
 }
 
 bool copyFile(const std::string& source, const std::string& destination, bool progress) {
@@ -130,8 +144,19 @@ bool copyFile(const std::string& source, const std::string& destination, bool pr
   }
   // The copy goes to a temporary file beside the destination and replaces it only
   // when complete: a full disk must never leave a truncated file that looks installed.
-  std::string name = parentDirectory(destination) + "/tmpXXXXXX";
-  FileDescriptor output(mkstemp(name.data()));
+  // Its name is fixed, so that a copy cut short by a power cut is overwritten and
+  // renamed away by the copy of the next "--commit" instead of staying for good.
+  // A name too long for that gets a unique temporary name instead.
+  std::string name = destination + ".copying";
+  int fd;
+  if (name.size() - name.rfind('/') - 1 <= NAME_MAX) {
+    unlink(name.c_str());
+    fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  } else {
+    name = parentDirectory(destination) + "/tmpXXXXXX";
+    fd = mkstemp(name.data());
+  }
+  FileDescriptor output(fd);
   if (!output.valid()) {
     perror("copy");
     return false;

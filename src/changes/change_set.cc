@@ -105,7 +105,12 @@ void ChangeSet::discard() {
   entries_.clear();
 }
 
-void ChangeSet::erase(const std::string& path) { entries_.erase(path); }
+void ChangeSet::erase(const std::string& path) {
+  const auto existing = entries_.find(path);
+  if (existing == entries_.end()) return;
+  if (existing->second.op == ChangeOp::MoveTemp) unlink(existing->second.argument.c_str());
+  entries_.erase(existing);
+}
 
 const Change* ChangeSet::find(const std::string& path) const {
   const auto found = entries_.find(path);

@@ -47,8 +47,9 @@ class ChangeSet {
   FileDescriptor createFileDescriptor(const std::string& path, uint32_t sizeHint, uint32_t mode);
   // Deletes the temporary files of all MoveTemp changes and empties the set.
   void discard();
-  // Forgets the change for path without touching any file (a pending deletion
-  // being cancelled).
+  // Forgets the change for path, leaving the live file as it is (a pending deletion
+  // being cancelled, or a prepared file that could not be written, whose temporary
+  // file is deleted).
   void erase(const std::string& path);
 
   bool isEmpty() const { return entries_.empty(); }

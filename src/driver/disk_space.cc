@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <string>
 
+#include "changes/apply.h"
 #include "changes/change_set.h"
 #include "pdb/repository.h"
 
@@ -93,10 +94,9 @@ DiskRoom checkDiskSpace(const ChangeSet& changes) {
   }
   kernel.lowestBlocks = kernel.freeBlocks;
   system.lowestBlocks = system.freeBlocks;
-  for (const auto& [path, change] : changes.entries()) {
-    if (change.op != ChangeOp::Move && change.op != ChangeOp::MoveTemp) continue;
-    kernel.debit(change.argument, path);
-    system.debit(change.argument, path);
+  for (const auto* move : movesInApplyOrder(changes)) {
+    kernel.debit(move->second.argument, move->first);
+    system.debit(move->second.argument, move->first);
   }
   return DiskRoom{kernel.room(), system.room()};
 }

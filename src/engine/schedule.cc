@@ -25,6 +25,10 @@ void writeStateFile(ChangeSet& changes, const std::string& path, const char* wor
   std::ofstream out;
   changes.createFile(out, path, kStateHint, 0);
   out << word << '\n';
+  // A state file cut short by a write error must never go live: the package then
+  // keeps the state its live files give it.
+  out.close();
+  if (!out) changes.erase(path);
 }
 
 // A bundle's action reaches its members.

@@ -114,6 +114,17 @@ void InstalledPackage::loadMetadata() {
   }
 }
 
+namespace {
+
+bool isDirectoryEntry(const dirent& entry) {
+  if (entry.d_type != DT_UNKNOWN) return entry.d_type == DT_DIR;
+  struct stat info;
+  return lstat(("/flash/var/pdb/" + std::string(entry.d_name)).c_str(), &info) == 0 &&
+         S_ISDIR(info.st_mode);
+}
+
+}  // namespace
+
 void Repository::open(const std::string& architecture, bool quietOutput) {
   quiet = quietOutput;
   arch = architecture;
@@ -131,11 +142,14 @@ void Repository::open(const std::string& architecture, bool quietOutput) {
   // name with a blank or a control character is no package name: it would forge a
   // row of the listing and could not survive the database's text files. The names
   // known so far are kept aside, so that a large database is not searched once per
-  // entry.
+  // entry. Only directories count: a file there is no package (a package file
+  // received through standard input is written there as "image" until it is
+  // installed, and a run cut short leaves it).
   std::unordered_set<std::string> known;
   for (const auto& package : packages) known.insert(package->name);
   while (const dirent* entry = readdir(directory.get())) {
     if (entry->d_name[0] == '.' || !isSafePackageName(entry->d_name)) continue;
+    if (!isDirectoryEntry(*entry)) continue;
     if (!known.insert(entry->d_name).second) continue;
     auto package = std::make_unique<InstalledPackage>(entry->d_name);
     package->loadMetadata();

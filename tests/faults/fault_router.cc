@@ -36,7 +36,7 @@ std::string helloFile(Version version) {
 
 bool isTemporary(const std::string& path) {
   const std::string name = fs::path(path).filename().string();
-  return name.size() == 9 && name.rfind("tmp", 0) == 0;
+  return (name.size() == 9 && name.rfind("tmp", 0) == 0) || name.ends_with(".copying");
 }
 
 std::vector<std::string> environmentOf(const Fault& fault) {

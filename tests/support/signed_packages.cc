@@ -102,7 +102,8 @@ std::vector<std::string> leftoverTemporaries(const std::string& root) {
   for (auto it = fs::recursive_directory_iterator(root, error);
        it != fs::recursive_directory_iterator(); it.increment(error)) {
     const std::string name = it->path().filename().string();
-    if (name.size() == 9 && name.rfind("tmp", 0) == 0) found.push_back(it->path().string());
+    if ((name.size() == 9 && name.rfind("tmp", 0) == 0) || name.ends_with(".copying"))
+      found.push_back(it->path().string());
   }
   return found;
 }
