@@ -3,8 +3,9 @@
 # named as arguments (scripts/arm.sh adds its cross toolchain).
 set -eu
 needed="build-essential cmake zlib1g-dev libssl-dev libgtest-dev nlohmann-json3-dev clang libclang-rt-14-dev"
-# The manual pages' test renders them; the Debian package's dependencies come from file.
-needed="$needed man-db groff-base file $*"
+# The manual pages' test renders them; the Debian package's dependencies come from file;
+# the dependency picture's test has Graphviz read it.
+needed="$needed man-db groff-base file graphviz $*"
 missing=""
 for package in $needed; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

@@ -105,7 +105,7 @@ std::streamsize PartStreamBuffer::take(char* out, std::streamsize count, bool di
   // Bytes given back earlier were digested and teed when first taken.
   const auto passed = static_cast<uint32_t>(std::min<std::streamsize>(skipCount_, got));
   skipCount_ -= passed;
-  if (got > passed) {
+  if (got > static_cast<std::streamsize>(passed)) {
     if (digest)
       account(out + passed, got - passed);
     else

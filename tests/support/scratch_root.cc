@@ -62,7 +62,7 @@ void ScratchRoot::makeDirectory(const std::string& relative) const {
   fs::create_directories(at(relative));
 }
 
-bool ScratchRoot::mountTmpfs(const std::string& relative, unsigned long sizeBytes) {
+bool ScratchRoot::mountTmpfs(const std::string& relative, uint64_t sizeBytes) {
   const std::string target = at(relative);
   fs::create_directories(target);
   const std::string options = "size=" + std::to_string(sizeBytes);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -25,7 +26,7 @@ class ScratchRoot {
 
   // Mounts a tmpfs of sizeBytes at relative (created). False when mounting is not
   // allowed here; the caller then skips its test with a reason.
-  bool mountTmpfs(const std::string& relative, unsigned long sizeBytes);
+  bool mountTmpfs(const std::string& relative, uint64_t sizeBytes);
 
   // Copies build/installer and the shared libraries it needs into the root, so
   // that it can run there under chroot as "/installer"; mounts /proc there too.
