@@ -68,12 +68,6 @@ void reportUnstorableNames(Repository& repository, const InstalledPackage& packa
   repository.error("installation of %s failed: broken package", shown.c_str());
 }
 
-void removeRecord(Repository& repository, const InstalledPackage* record) {
-  auto& packages = repository.packages;
-  packages.erase(std::find_if(packages.begin(), packages.end(),
-                              [record](const auto& held) { return held.get() == record; }));
-}
-
 bool isHeld(const Repository& repository, const InstalledPackage* record) {
   for (const auto& held : repository.packages)
     if (held.get() == record) return true;
@@ -191,7 +185,7 @@ InstalledPackage* installPackage(Repository& repository, ChangeSet& changes,
   if (!alternative)
     if (InstalledPackage* replaced = repository.findPackageRecord(n.name)) {
       removePackageFiles(*replaced, changes);
-      removeRecord(repository, replaced);
+      repository.removePackage(replaced);
     }
   progressBar(n, reader);
   if (!alternative && !databaseDirAvailable(n, changes)) return nullptr;
@@ -226,7 +220,7 @@ InstalledPackage* installPackage(Repository& repository, ChangeSet& changes,
   InstalledPackage* installed = package.get();
   const std::vector<DependencyEntry> dependencies = n.dependencies;
   const std::string name = displayName(n);
-  repository.packages.push_back(std::move(package));
+  repository.addPackage(std::move(package));
   applySchedule(repository, changes, false);
   // The schedule may take the new package away at once, when what it needs went
   // with the package it replaced.
@@ -265,16 +259,15 @@ int installBundle(Repository& repository, ChangeSet& changes, PackageReader& rea
   if (outcome & ~flags) return BundleFailed;
   if (InstalledPackage* replaced = repository.findPackageRecord(header->name)) {
     removePackageFiles(*replaced, changes);
-    removeRecord(repository, replaced);
+    repository.removePackage(replaced);
   }
   if (!databaseDirAvailable(*header, changes) || !writeDatabaseEntry(*header, changes))
     return Failed;
 
   const DependencyEntry bundleRef{header->name, header->version, header->version, 0};
   while (InstalledPackage* stale = repository.findPackageRecord(header->name))
-    removeRecord(repository, stale);
-  InstalledPackage* bundle = header.get();
-  repository.packages.push_back(std::move(header));
+    repository.removePackage(stale);
+  InstalledPackage* bundle = repository.addPackage(std::move(header));
 
   std::set<std::string> previousMembers;
   for (const auto& package : repository.packages)
@@ -289,7 +282,7 @@ int installBundle(Repository& repository, ChangeSet& changes, PackageReader& rea
       if (userChoices.count(entry.name) != 0) continue;
       auto exclusion = std::make_unique<InstalledPackage>();
       exclusion->conflicts.push_back(DependencyEntry{entry.name, 0, 0, 0});
-      repository.packages.push_back(std::move(exclusion));
+      repository.addPackage(std::move(exclusion));
     }
     reader.nextPart();
   }

@@ -57,10 +57,23 @@ void passBundleActionsToMembers(Repository& repository) {
 // Of two packages that would be active together, the blocked one is disabled; a
 // package being enabled that an active package blocks is disabled in its turn, and
 // when both are being enabled the one examined first is refused.
+//
+// Two packages of which neither has conflicts, provides or members can block neither
+// way, and a placeholder blocks nothing; so such a package meets only the others,
+// kept aside in array order, and a large set of plain packages is not paired off.
 void resolveConflicts(Repository& repository, bool verbose) {
-  for (const auto& i : repository.packages) {
+  const auto mayBlock = [](const InstalledPackage& package) {
+    return !package.isPlaceholder() && (!package.conflicts.empty() ||
+                                        !package.provides.empty() || !package.members.empty());
+  };
+  std::vector<InstalledPackage*> everyone, blocking;
+  for (const auto& package : repository.packages) {
+    everyone.push_back(package.get());
+    if (mayBlock(*package)) blocking.push_back(package.get());
+  }
+  for (InstalledPackage* i : everyone) {
     if (!willBeActive(*i)) continue;
-    for (const auto& j : repository.packages) {
+    for (InstalledPackage* j : mayBlock(*i) ? everyone : blocking) {
       if (j == i || !willBeActive(*j)) continue;
       if (blocks(*i, *j)) {
         if (j->scheduledAction == ScheduledAction::None)
@@ -126,9 +139,7 @@ void disablePackage(Repository& repository, ChangeSet& changes, InstalledPackage
 
 void uninstallPackage(Repository& repository, ChangeSet& changes, InstalledPackage* package) {
   removePackageFiles(*package, changes);
-  auto& packages = repository.packages;
-  packages.erase(std::find_if(packages.begin(), packages.end(),
-                              [package](const auto& held) { return held.get() == package; }));
+  repository.removePackage(package);
 }
 
 }  // namespace

@@ -65,10 +65,10 @@ void InstalledPackage::loadMetadata() {
       if (!(in >> version >> buildTime)) scheduledAction = ScheduledAction::Uninstall;
     }
     // Each list is read whole even after a broken one: its entries still count.
-    const bool listsRead = readEntryList(dir + "deps", dependencies, false) &
-                           readEntryList(dir + "provides", provides, true) &
-                           readEntryList(dir + "conflicts", conflicts, false);
-    if (!listsRead) scheduledAction = ScheduledAction::Uninstall;
+    const bool depsRead = readEntryList(dir + "deps", dependencies, false);
+    const bool providesRead = readEntryList(dir + "provides", provides, true);
+    const bool conflictsRead = readEntryList(dir + "conflicts", conflicts, false);
+    if (!depsRead || !providesRead || !conflictsRead) scheduledAction = ScheduledAction::Uninstall;
     {
       // A bundle member comes from its bundle's image; one that names a bundle
       // but reached this point lost that image and is taken away.

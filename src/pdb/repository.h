@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "model/package.h"
@@ -21,10 +22,20 @@ class Repository {
   // Loads the installed set from the database and the kept images.
   void open(const std::string& arch, bool quiet);
 
-  // Index in packages of the first package with this name, or -1.
+  // Index in packages of the first package with this name, or -1. Found through an
+  // index of the names, so that a run over a large installed set does not search it
+  // once per lookup. The index is made again when packages has grown or shrunk since;
+  // packages may be appended to directly, but is otherwise changed only through
+  // addPackage, removePackage and clearPackages, which keep the index right.
   int findPackage(const std::string& name) const;
   // The first package with this name, or null.
   InstalledPackage* findPackageRecord(const std::string& name) const;
+  // Appends package to the installed set; returns it.
+  InstalledPackage* addPackage(std::unique_ptr<InstalledPackage> package);
+  // Takes record out of the installed set (and frees it).
+  void removePackage(const InstalledPackage* record);
+  // Empties the installed set.
+  void clearPackages();
 
   // Console output. Each message is one line of at most 255 formatted characters,
   // also kept in messageLog; quiet suppresses both.
@@ -46,6 +57,9 @@ class Repository {
 
  private:
   void print(const char* prefix, const char* format, va_list arguments);
+
+  mutable std::unordered_map<std::string, size_t> byName_;  // first index of each name
+  mutable size_t indexedCount_ = 0;  // packages.size() when byName_ was made
 };
 
 // "/flash/var/pdb/" + name + "/": the package's database directory.

@@ -104,6 +104,19 @@ TEST(RepositoryLookup, FindsTheFirstOfTheExactName) {
   EXPECT_EQ(repository.findPackage("b"), -1);
   EXPECT_EQ(repository.findPackageRecord("a"), repository.packages[1].get());
   EXPECT_EQ(repository.findPackageRecord("abc"), nullptr);
+
+  // The lookup follows the set through every kind of change.
+  repository.addPackage(std::make_unique<InstalledPackage>("b"));
+  EXPECT_EQ(repository.findPackage("b"), 4);
+  repository.removePackage(repository.packages[1].get());
+  EXPECT_EQ(repository.findPackage("a"), 2);
+  EXPECT_EQ(repository.findPackage("b"), 3);
+  repository.packages.push_back(std::make_unique<InstalledPackage>("c"));
+  EXPECT_EQ(repository.findPackage("c"), 4);
+  repository.clearPackages();
+  EXPECT_EQ(repository.findPackage("a"), -1);
+  repository.addPackage(std::make_unique<InstalledPackage>("a"));
+  EXPECT_EQ(repository.findPackage("a"), 0);
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ class ConsoleCapture {
 inline Repository& freshRepository() {
   Repository& repository = Repository::instance();
   repository.arch.clear();
-  repository.packages.clear();
+  repository.clearPackages();
   repository.statusLine.clear();
   repository.messageLog.clear();
   repository.quiet = false;
