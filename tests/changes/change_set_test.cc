@@ -56,9 +56,9 @@ TEST(ChangeSet, EntriesOwnOnlyTheirTemporariesAndUseTmpWithoutRam) {
 
 // A temporary file for a target three levels below "/flash", a tmpfs of the given size.
 TEST(ChangeSet, TemporaryGoesToTheNearestExistingAncestorWithRoomElseToRam) {
-  const std::tuple<unsigned long, uint32_t, const char*> cases[] = {
+  const std::tuple<uint64_t, uint32_t, const char*> cases[] = {
       {256 << 10, 100000, "/flash"}, {256 << 10, 200000, "/ram"}, {256 << 10, 0, "/ram"},
-      {(4ul << 30) + (1 << 20), 2 << 20, "/flash"}};  // 1 MiB free when cut to 32 bits
+      {(uint64_t{4} << 30) + (1 << 20), 2 << 20, "/flash"}};  // 1 MiB free when cut to 32 bits
   for (const auto& [flashBytes, sizeHint, directory] : cases) {
     ScratchRoot root;
     if (!root.mountTmpfs("flash", flashBytes)) GTEST_SKIP() << "cannot mount a tmpfs here";

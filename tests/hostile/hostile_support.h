@@ -10,9 +10,10 @@
 // Runs of the real programs on hostile input, and zlib streams that inflate to far
 // more than they weigh.
 
-// Runs argv[0] with stdinData, stopped after a minute (status 124) and, unless built
-// with AddressSanitizer (which reserves terabytes of address space), limited to 64 MiB
-// of address space: a program that grows past it fails instead of taking the machine.
+// Runs argv[0] with stdinData, stopped after a minute (status 124) and limited to
+// 64 MiB of address space, so that a program that grows past it fails instead of
+// taking the machine; not limited when built with AddressSanitizer (which reserves
+// terabytes of address space) or for ARM (run under an emulator).
 RunResult bounded(std::vector<std::string> argv, const std::string& stdinData = "");
 
 // A zlib stream built piece by piece: bytes go into stored blocks, and a run of
