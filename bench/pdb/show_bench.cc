@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "pkgtool/package_builder.h"
+#include "scale/scale_support.h"
 
 namespace fs = std::filesystem;
 
@@ -83,28 +84,6 @@ void layOutRoot(const fs::path& root) {
   }
 }
 
-// Runs argv with standard output to outPath; the wall time in milliseconds, or a
-// negative value when the command failed.
-double timeCommand(const std::vector<std::string>& argv, const char* outPath) {
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t child = fork();
-  if (child == 0) {
-    const int out = open(outPath, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out < 0 || dup2(out, 1) < 0) _exit(126);
-    close(out);
-    std::vector<char*> args;
-    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  const auto end = std::chrono::steady_clock::now();
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
-  return std::chrono::duration<double, std::milli>(end - start).count();
-}
-
 double median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   return values[values.size() / 2];
@@ -133,7 +112,7 @@ int main(int argc, char** argv) {
 
   // The listing must hold every package before its time means anything.
   const std::string listing = (root / "listing").string();
-  if (timeCommand(show, listing.c_str()) < 0) {
+  if (bench::timeCommand(show, listing) < 0) {
     fprintf(stderr, "installer --show failed\n");
     return 1;
   }
@@ -150,7 +129,7 @@ int main(int argc, char** argv) {
     const bool showFirst = round % 2 == 0;
     for (int turn = 0; turn < 2; ++turn) {
       const bool isShow = (turn == 0) == showFirst;
-      const double ms = timeCommand(isShow ? show : cat, "/dev/null");
+      const double ms = bench::timeCommand(isShow ? show : cat, "/dev/null");
       if (ms < 0) {
         fprintf(stderr, "%s failed\n", isShow ? "installer --show" : "cat");
         return 1;
