@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/candidate_selection.h"
+#include "engine/dependency_keeping.h"
 #include "engine/flagged_state.h"
 #include "engine/providers.h"
 #include "engine/relations.h"
@@ -179,6 +180,24 @@ TEST(ScheduleScale, ChainAgainstTheArrayOrderIsDisabledWhole) {
     EXPECT_EQ(repository.packages[i]->scheduledAction, kDisable) << i;
   EXPECT_EQ(repository.packages[kLinks - 1]->scheduledAction, kNone);
   EXPECT_EQ(repository.packages[kLinks]->scheduledAction, kNone);
+}
+
+// Keeping dependencies active walks a chain of disabled packages one call deeper per
+// link: a long chain must neither overflow the stack nor stop short.
+TEST(ScheduleScale, KeepingALongDisabledChainEnablesEveryLink) {
+  constexpr unsigned kLinks = 5000;
+  Repository repository;
+  repository.quiet = true;
+  for (unsigned i = 0; i < kLinks; ++i) {
+    auto package = std::make_unique<InstalledPackage>(named("n", i));
+    package->version = 1;
+    package->disabled = i != 0;
+    if (i + 1 < kLinks) package->dependencies.push_back({named("n", i + 1), 0, 0, 0});
+    repository.packages.push_back(std::move(package));
+  }
+  keepDependenciesActive(repository, *repository.packages[0], false);
+  for (unsigned i = 1; i < kLinks; ++i)
+    ASSERT_EQ(repository.packages[i]->scheduledAction, kEnable) << i;
 }
 
 // Candidate selection as written: each candidate meets every other one.
