@@ -159,29 +159,6 @@ TEST(ScheduleScale, ProvidersAreThoseOfTheScan) {
   }
 }
 
-// The worst order for a scan: every package needs the one after it, and the last
-// is disabled. One package is disabled per scan of the rule; the result is the
-// whole chain disabled, and the one outside the chain untouched.
-TEST(ScheduleScale, ChainAgainstTheArrayOrderIsDisabledWhole) {
-  constexpr unsigned kLinks = 300;
-  Repository repository;
-  for (unsigned i = 0; i < kLinks; ++i) {
-    auto package = std::make_unique<InstalledPackage>(named("n", i));
-    package->version = 1;
-    if (i + 1 < kLinks) package->dependencies.push_back({named("n", i + 1), 0, 0, 0});
-    package->dependencies.push_back({"system", 0, 0, 0});
-    repository.packages.push_back(std::move(package));
-  }
-  repository.packages.back()->disabled = true;
-  repository.packages.push_back(std::make_unique<InstalledPackage>("system"));
-
-  withdrawUnsatisfied(repository);
-  for (unsigned i = 0; i + 1 < kLinks; ++i)
-    EXPECT_EQ(repository.packages[i]->scheduledAction, kDisable) << i;
-  EXPECT_EQ(repository.packages[kLinks - 1]->scheduledAction, kNone);
-  EXPECT_EQ(repository.packages[kLinks]->scheduledAction, kNone);
-}
-
 // Keeping dependencies active walks a chain of disabled packages one call deeper per
 // link: a long chain must neither overflow the stack nor stop short.
 TEST(ScheduleScale, KeepingALongDisabledChainEnablesEveryLink) {
